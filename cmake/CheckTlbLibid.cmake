@@ -1,0 +1,32 @@
+# cmake -DTLB=<file> -DLIBID=<guid without braces> -P CheckTlbLibid.cmake
+# widl can corrupt the last byte of the LIBID stored in a type library (when a dispinterface
+# precedes the first dual interface); registration would then register a wrong LIBID.
+file(READ "${TLB}" hex HEX)
+string(REPLACE "-" "" g "${LIBID}")
+string(TOLOWER "${g}" g)
+# GUID in memory: Data1..Data3 little-endian, Data4 as bytes.
+string(SUBSTRING "${g}" 0 8 d1)
+string(SUBSTRING "${g}" 8 4 d2)
+string(SUBSTRING "${g}" 12 4 d3)
+string(SUBSTRING "${g}" 16 16 d4)
+function(swap in out)
+  string(LENGTH "${in}" n)
+  set(r "")
+  set(i 0)
+  while(i LESS n)
+    string(SUBSTRING "${in}" ${i} 2 b)
+    set(r "${b}${r}")
+    math(EXPR i "${i} + 2")
+  endwhile()
+  set(${out} "${r}" PARENT_SCOPE)
+endfunction()
+swap("${d1}" d1)
+swap("${d2}" d2)
+swap("${d3}" d3)
+set(bytes "${d1}${d2}${d3}${d4}")
+string(FIND "${hex}" "${bytes}" pos)
+# The position must fall on a byte boundary of the hex dump.
+math(EXPR odd "${pos} % 2")
+if(pos EQUAL -1 OR odd)
+  message(FATAL_ERROR "Type library ${TLB} does not hold the LIBID {${LIBID}}")
+endif()

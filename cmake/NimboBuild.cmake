@@ -1,0 +1,63 @@
+# Build helpers shared by every folder: compile flags, static linking, widl and the two DLLs.
+
+set(NIMBO_SYSTEM_LIBS ole32 oleaut32 uuid rpcrt4 mpr netapi32 advapi32 version shlwapi)
+
+find_program(NIMBO_WIDL NAMES widl ${NIMBO_TRIPLET}-widl REQUIRED)
+# mingw ships no .idl files; Wine's development package has the system ones, and
+# importlib("stdole2.tlb") needs Wine's own stdole2.tlb.
+set(NIMBO_WINE_IDL_DIR /usr/include/wine/wine/windows)
+set(NIMBO_WINE_TLB_DIR /usr/lib/x86_64-linux-gnu/wine/x86_64-windows)
+
+function(nimbo_compile_options target)
+  target_compile_definitions(${target} PRIVATE UNICODE _UNICODE NOMINMAX
+    _WIN32_WINNT=0x0601 WINVER=0x0601 COBJMACROS_NOT_USED)
+  target_compile_options(${target} PRIVATE
+    $<$<COMPILE_LANGUAGE:CXX>:-Wall -Wextra -Wno-unused-parameter -Wno-missing-field-initializers>)
+endfunction()
+
+# Executables and DLLs import only system DLLs: the C and C++ runtimes and winpthread are
+# linked in.
+function(nimbo_link_static target)
+  target_link_options(${target} PRIVATE -static -static-libgcc -static-libstdc++)
+  if(NIMBO_ARCH STREQUAL "i686")
+    target_link_options(${target} PRIVATE -Wl,--enable-stdcall-fixup)
+  endif()
+endfunction()
+
+# nimbo_widl(<idl> MODES header|typelib|client|server... [DEPENDS ...])
+# Runs widl on <idl> into NIMBO_GEN_DIR, one command per mode, and sets
+# <stem>_WIDL_OUTPUTS in the caller's scope.
+function(nimbo_widl idl)
+  cmake_parse_arguments(W "" "" "MODES;DEPENDS" ${ARGN})
+  get_filename_component(stem ${idl} NAME_WE)
+  get_filename_component(idl_abs ${idl} ABSOLUTE)
+  get_filename_component(idl_dir ${idl_abs} DIRECTORY)
+  set(args ${NIMBO_WIDL_ARCH} -I ${idl_dir} -I ${CMAKE_SOURCE_DIR} -I ${NIMBO_WINE_IDL_DIR}
+           -L ${NIMBO_WINE_TLB_DIR})
+  set(all_outputs)
+  foreach(mode IN LISTS W_MODES)
+    set(g ${NIMBO_GEN_DIR}/${stem})
+    if(mode STREQUAL "header")
+      set(outputs ${g}.h ${g}_i.c)
+      set(cmd -h -H ${g}.h -u -U ${g}_i.c)
+    elseif(mode STREQUAL "typelib")
+      set(outputs ${g}.tlb)
+      set(cmd -t -T ${g}.tlb)
+    elseif(mode STREQUAL "client")
+      # -Os (inline marshalling): the interpreted modes mis-marshal an explicit handle_t.
+      set(outputs ${g}_c.c)
+      set(cmd -Os -c -C ${g}_c.c)
+    elseif(mode STREQUAL "server")
+      set(outputs ${g}_s.c)
+      set(cmd -Os -s -S ${g}_s.c)
+    else()
+      message(FATAL_ERROR "nimbo_widl: unknown mode ${mode}")
+    endif()
+    add_custom_command(OUTPUT ${outputs}
+      COMMAND ${NIMBO_WIDL} ${args} ${cmd} ${idl_abs}
+      DEPENDS ${idl_abs} ${W_DEPENDS}
+      COMMENT "widl ${mode}: ${stem}.idl")
+    list(APPEND all_outputs ${outputs})
+  endforeach()
+  set(${stem}_WIDL_OUTPUTS ${all_outputs} PARENT_SCOPE)
+endfunction()

@@ -1,0 +1,1 @@
+// The platform seam bound to the real Windows functions (shipped DLL).

@@ -1,0 +1,1 @@
+// The platform seam bound to simulated guests (test DLL and unit tests).
