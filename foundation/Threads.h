@@ -1,0 +1,51 @@
+#pragma once
+#include <windows.h>
+
+#include "foundation/Handle.h"
+
+namespace util
+{
+// The way one thread tells a worker to stop: the worker calls CheckTermination between its
+// steps and leaves its loop when STermExc comes out.
+class CTerminationEvent
+{
+public:
+    // Manual reset, not signalled.
+    CTerminationEvent();
+    CTerminationEvent(const CTerminationEvent&) = delete;
+    CTerminationEvent& operator=(const CTerminationEvent&) = delete;
+
+    // Safe in destructors and stop paths: never throws.
+    void Signal() noexcept;
+    // Waits up to `timeoutMs` (0 polls) and throws STermExc when the event is signalled; a
+    // signalled event throws even with a zero timeout.
+    void CheckTermination(DWORD timeoutMs = 0) const;
+
+    HANDLE Handle() const noexcept { return m_event.get(); }
+
+private:
+    CEventHandle m_event;
+};
+
+// A thread that runs at once. Destroying the object waits for the thread to end, so the
+// routine must be told to stop first (for example through a CTerminationEvent).
+class CThread
+{
+public:
+    CThread(LPTHREAD_START_ROUTINE routine, void* context);
+    ~CThread();
+    CThread(const CThread&) = delete;
+    CThread& operator=(const CThread&) = delete;
+
+    // True when the thread has ended within the timeout.
+    bool Join(DWORD timeoutMs);
+
+    HANDLE Handle() const noexcept { return m_thread.get(); }
+    DWORD Id() const noexcept { return m_id; }
+
+private:
+    // Declared first: CreateThread writes it while m_thread is being initialised.
+    DWORD m_id = 0;
+    CThreadHandle m_thread;
+};
+}

@@ -1,0 +1,162 @@
+// Number, GUID and code page conversions, agent versions and file versions.
+#include <gtest/gtest.h>
+
+#include "foundation/AgentVersion.h"
+#include "foundation/Convert.h"
+#include "foundation/Exc.h"
+#include "foundation/Handle.h"
+#include "foundation/ModuleInstance.h"
+#include "module/Version.h"
+
+using util::SNimboAgentVersion;
+
+namespace
+{
+TEST(Convert, NumbersInDecimalAndHexadecimal)
+{
+    EXPECT_EQ(L"0", util::ToDecimal(0));
+    EXPECT_EQ(L"-2147024891", util::ToDecimal(static_cast<long>(0x80070005)));
+    EXPECT_EQ(L"2147483647", util::ToDecimal(2147483647L));
+    EXPECT_EQ(L"0x0", util::ToHex(0));
+    EXPECT_EQ(L"0xa", util::ToHex(10));
+    EXPECT_EQ(L"0x80070005", util::ToHex(0x80070005));
+    EXPECT_EQ(L"0xffffffff", util::ToHex(0xFFFFFFFF));
+}
+
+TEST(Convert, GuidTextHasBracesAndLowercaseDigits)
+{
+    const GUID guid = {0x5A574670, 0xBC2C, 0x4269, {0xAF, 0x4A, 0xBD, 0x7B, 0xA3, 0x78, 0xF5, 0x3C}};
+    EXPECT_EQ(L"{5a574670-bc2c-4269-af4a-bd7ba378f53c}", util::GuidToText(guid));
+    EXPECT_EQ(L"{00000000-0000-0000-0000-000000000000}", util::GuidToText(GUID_NULL));
+}
+
+TEST(Convert, WideToAnsiConvertsShortAndLongTexts)
+{
+    EXPECT_EQ("", util::WideToAnsi(L""));
+    EXPECT_EQ("Code: 5\r\n", util::WideToAnsi(L"Code: 5\r\n"));
+    // Past 32 characters the first buffer no longer fits on the stack.
+    const std::string longText(5000, 'x');
+    EXPECT_EQ(longText, util::WideToAnsi(std::wstring(5000, L'x')));
+    // Embedded zeros are kept; only the terminating one is dropped.
+    EXPECT_EQ(std::string("a\0b", 3), util::WideToAnsi(std::wstring(L"a\0b", 3)));
+}
+
+struct SParseCase
+{
+    const wchar_t* text;
+    SNimboAgentVersion expected;
+};
+
+TEST(AgentVersion, ParsesFourDottedParts)
+{
+    const SParseCase cases[] = {
+        {L"5.0.0.123", {5, 0, 0, 123}},
+        {L"1.2.3.4.5", {1, 2, 3, 4}},
+        {L"1.2.3.4abc", {1, 2, 3, 4}},
+        {L"70000.1.2.3", {4464, 1, 2, 3}},
+        {L" 1. 2.+3.4", {1, 2, 3, 4}},
+        {L"65535.65535.65535.65535", {65535, 65535, 65535, 65535}},
+    };
+    EXPECT_EQ(L"0.0.0.0", SNimboAgentVersion().ToText());
+    EXPECT_EQ(L"5.0.0.123", SNimboAgentVersion(std::wstring(L"5.0.0.123")).ToText());
+    for (const SParseCase& c : cases)
+    {
+        SNimboAgentVersion v(std::wstring(c.text));
+        EXPECT_TRUE(c.expected == v) << c.text << " parsed as " << v.ToText();
+    }
+}
+
+TEST(AgentVersion, RejectsTextsWithoutFourParts)
+{
+    for (const wchar_t* text : {L"", L"1.2.3", L"1..2.3", L"1.2.3.", L"a.b.c.d", L"1,2,3,4", L".1.2.3.4"})
+    {
+        try
+        {
+            SNimboAgentVersion v{std::wstring(text)};
+            ADD_FAILURE() << "parsed: " << text << " as " << v.ToText();
+        }
+        catch (CExc& e)
+        {
+            EXPECT_EQ(E_FAIL, e.GetHResult()) << text;
+            EXPECT_EQ(L"Cannot unserialize a version string. Specified string: [" + std::wstring(text) + L"].",
+                      e.GetFullText());
+        }
+    }
+}
+
+TEST(AgentVersion, ComparesMajorFirst)
+{
+    const struct
+    {
+        SNimboAgentVersion a, b;
+        int order;  // sign of a - b
+    } cases[] = {
+        {{1, 2, 3, 4}, {1, 2, 3, 4}, 0},
+        {{1, 2, 3, 4}, {1, 2, 3, 5}, -1},
+        {{1, 2, 4, 0}, {1, 2, 3, 9}, 1},
+        {{1, 3, 0, 0}, {1, 2, 9, 9}, 1},
+        {{2, 0, 0, 0}, {1, 9, 9, 9}, 1},
+        {{1, 0, 0, 256}, {1, 0, 0, 255}, 1},
+        {{0, 300, 0, 0}, {1, 0, 0, 0}, -1},
+    };
+    for (const auto& c : cases)
+    {
+        const std::wstring label = c.a.ToText() + L" vs " + c.b.ToText();
+        EXPECT_EQ(c.order == 0, c.a == c.b) << label;
+        EXPECT_EQ(c.order != 0, c.a != c.b) << label;
+        EXPECT_EQ(c.order < 0, c.a < c.b) << label;
+        EXPECT_EQ(c.order > 0, c.a > c.b) << label;
+        EXPECT_EQ(c.order <= 0, c.a <= c.b) << label;
+        EXPECT_EQ(c.order >= 0, c.a >= c.b) << label;
+    }
+}
+
+TEST(AgentVersion, ExchangesWithTheTypeLibraryRecord)
+{
+    struct SRecord
+    {
+        unsigned short m_Major, m_Minor, m_Revision, m_Build;
+    };
+    static_assert(sizeof(SNimboAgentVersion) == sizeof(SRecord), "record layout");
+    SRecord r = SNimboAgentVersion(1, 2, 3, 4).ToRecord<SRecord>();
+    EXPECT_EQ(4, r.m_Build);
+    EXPECT_EQ(L"1.2.3.4", SNimboAgentVersion::FromRecord(r).ToText());
+}
+
+TEST(FileVersion, ModuleVersionIsTheVersionResource)
+{
+    const SNimboAgentVersion expected(NIMBO_VERSION_MAJOR, NIMBO_VERSION_MINOR, NIMBO_VERSION_REVISION,
+                                      NIMBO_VERSION_BUILD);
+    EXPECT_EQ(expected.ToText(), util::GetModuleVersion().ToText());
+    EXPECT_EQ(expected.ToText(), SNimboAgentVersion(util::GetFileVersion(util::GetModuleFilePath())).ToText());
+}
+
+TEST(FileVersion, FileWithoutVersionResourceNamesTheFile)
+{
+    wchar_t folder[MAX_PATH];
+    ASSERT_NE(0u, GetTempPathW(MAX_PATH, folder));
+    const std::wstring path = std::wstring(folder) + L"nimbo_no_version.txt";
+    {
+        util::CFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        ASSERT_TRUE(file.valid());
+        DWORD written = 0;
+        WriteFile(file.get(), "text", 4, &written, nullptr);
+    }
+    for (const std::wstring& p : {path, std::wstring(folder) + L"nimbo_missing_file.dll"})
+    {
+        try
+        {
+            util::GetFileVersion(p);
+            ADD_FAILURE() << "no exception for " << p;
+        }
+        catch (CWin32Exc& e)
+        {
+            ASSERT_EQ(3u, e.GetMessages().size()) << e.GetFullText();
+            EXPECT_EQ(L"Cannot get file version. File path: [" + p + L"].", e.GetMessages().front());
+            EXPECT_EQ(L"Cannot obtain the size of the VERSION_INFO structure.", *std::next(e.GetMessages().begin()));
+            EXPECT_NE(0u, e.GetCode());
+        }
+    }
+    DeleteFileW(path.c_str());
+}
+}

@@ -1,0 +1,290 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "foundation/FileSystem.h"
+#include "foundation/Threads.h"
+#include "tests/foundation/FilesTestSupport.h"
+
+using namespace util;
+using namespace filestest;
+
+TEST(PathText, SplitStripJoinAndExtend)
+{
+    struct SSplit
+    {
+        const wchar_t *path, *folder, *name;
+    };
+    for (const SSplit& c : std::vector<SSplit>{{L"C:\\a\\b.txt", L"C:\\a", L"b.txt"},
+                                               {L"C:/a/b.txt", L"C:/a", L"b.txt"},
+                                               {L"a/b\\c/d", L"a/b", L"c/d"},  // any "\" wins over "/"
+                                               {L"name", L"", L"name"},
+                                               {L"C:\\a\\", L"C:\\a", L""}})
+    {
+        std::wstring folder = L"old", name = L"old";
+        SplitPath(c.path, folder, name);
+        EXPECT_EQ(folder + L"|" + name, std::wstring(c.folder) + L"|" + c.name) << c.path;
+    }
+
+    EXPECT_EQ(StripTrailingSeparator(L""), L"");
+    EXPECT_EQ(StripTrailingSeparator(L"C:/a/"), L"C:/a");
+    EXPECT_EQ(StripTrailingSeparator(L"C:\\a\\\\"), L"C:\\a\\");
+    EXPECT_EQ(JoinPath(L"C:\\a\\", L"*"), L"C:\\a\\*");
+    EXPECT_EQ(JoinPath(L"", L"b"), L"\\b");
+    EXPECT_EQ(JoinPath({L"\\\\srv", L"share/", L"", L"f.txt"}), L"\\\\srv\\share\\\\f.txt");
+
+    struct SCase
+    {
+        const wchar_t *in, *out;
+    };
+    for (const SCase& c : std::vector<SCase>{{L"C:\\a", L"\\\\?\\C:\\a"},
+                                             {L"\\\\srv\\share\\x", L"\\\\?\\UNC\\srv\\share\\x"},
+                                             {L"\\\\?\\C:/a", L"\\\\?\\C:/a"},
+                                             {L"\\\\?\\unc\\srv\\s", L"\\\\?\\unc\\srv\\s"},
+                                             {L"a", L"\\\\?\\a"},
+                                             {L"C:/a/b", L"\\\\?\\C:\\a\\b"},
+                                             {L"//srv/share", L"\\\\?\\UNC\\srv\\share"},
+                                             {L"", L"\\\\?\\"}})
+        EXPECT_EQ(ToExtendedPath(c.in), c.out) << c.in;
+}
+
+TEST(ModuleFile, PathAndNameOfLoadedModules)
+{
+    std::wstring self = GetModuleName();
+    std::transform(self.begin(), self.end(), self.begin(), towlower);
+    EXPECT_EQ(self, L"foundation_files_tests.exe");
+    std::wstring kernel = GetModulePath(GetModuleHandleW(L"kernel32.dll"));
+    std::transform(kernel.begin(), kernel.end(), kernel.begin(), towlower);
+    EXPECT_NE(kernel.find(L"\\kernel32.dll"), std::wstring::npos) << kernel;
+
+    CWin32Exc e = Raised<CWin32Exc>([] { GetModulePath(reinterpret_cast<HMODULE>(0x1230)); });
+    EXPECT_EQ(FirstSentence(e), L"GetModuleFileNameW() failed.");
+    EXPECT_NE(e.GetCode(), 0u);
+}
+
+TEST(FileExistsAndEnumFolder, SeeFilesAndFoldersAndNeverRaise)
+{
+    CScratchFolder dir;
+    WriteTextFile(dir / L"b.txt", "b");
+    WriteTextFile(dir / L"a.txt", "a");
+    CreateFolderTree(dir / L"sub");
+    EXPECT_TRUE(FileExists(dir / L"a.txt"));
+    EXPECT_TRUE(FileExists(dir / L"sub"));
+    EXPECT_FALSE(FileExists(dir / L"missing\\a.txt"));
+    EXPECT_FALSE(FileExists(L""));
+
+    std::vector<std::wstring> files, folders;
+    EnumFolder(dir / L"*", files, folders);
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files, (std::vector<std::wstring>{L"a.txt", L"b.txt"}));
+    EXPECT_EQ(folders, std::vector<std::wstring>{L"sub"});
+    // Nothing found: the lists of an earlier call do not survive.
+    EnumFolder(dir / L"missing\\*", files, folders);
+    EXPECT_TRUE(files.empty() && folders.empty());
+}
+
+TEST(CreateFolderTree, CreatesEveryMissingLevelOfShortAndLongPaths)
+{
+    CScratchFolder dir;
+    CreateFolderTree(dir / L"x\\y/z\\");
+    for (const wchar_t* level : {L"x", L"x\\y", L"x\\y\\z"})
+        EXPECT_TRUE(IsFolder(dir / level)) << level;
+    WriteTextFile(dir / L"x\\y\\z\\keep.txt", "keep");
+    CreateFolderTree(dir / L"x\\y\\z");
+    EXPECT_TRUE(FileExists(dir / L"x\\y\\z\\keep.txt")) << "an existing folder is left alone";
+
+    std::wstring deep = dir / L"long";
+    while (deep.size() < 300)
+        deep = JoinPath(deep, L"level_abcdefghijklmnopqrstuvwxyz");
+    CreateFolderTree(deep);
+    EXPECT_TRUE(IsFolder(deep));
+}
+
+TEST(CreateFolderTree, FailuresNameEveryLevelAndTheFailingCall)
+{
+    CExc relative = Raised([] { CreateFolderTree(L"nimbo_no_such_relative_folder\\"); });
+    EXPECT_EQ(relative.GetHResult(), E_INVALIDARG);
+    EXPECT_EQ(Sentences(relative), (std::vector<std::wstring>{
+                                       L"Cannot create folder [nimbo_no_such_relative_folder\\].",
+                                       L"Invalid folder path: [nimbo_no_such_relative_folder]."}));
+
+    // "\\server" alone names no folder, so creation stops there.
+    const std::wstring server = L"\\\\nimbonohost";
+    CExc unc = Raised([&] { CreateFolderTree(server + L"\\share\\dir"); });
+    EXPECT_EQ(unc.GetHResult(), E_INVALIDARG);
+    EXPECT_EQ(Sentences(unc), (std::vector<std::wstring>{L"Cannot create folder [" + server + L"\\share\\dir].",
+                                                         L"Cannot create folder [" + server + L"\\share].",
+                                                         L"Cannot create folder [" + server + L"].",
+                                                         L"Invalid folder path: [" + server + L"]."}));
+
+    CScratchFolder dir;
+    const std::wstring blocker = dir / L"file.txt";
+    WriteTextFile(blocker, "not a folder");
+    CWin32Exc blocked = Raised<CWin32Exc>([&] { CreateFolderTree(blocker + L"\\a\\b"); });
+    EXPECT_EQ(blocked.GetHResult(), HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS));
+    const std::vector<std::wstring> s = Sentences(blocked);
+    ASSERT_EQ(s.size(), 5u);
+    EXPECT_EQ(s[0], L"Cannot create folder [" + blocker + L"\\a\\b].");
+    EXPECT_EQ(s[1], L"Cannot create folder [" + blocker + L"\\a].");
+    EXPECT_EQ(s[2], L"Cannot create folder [" + blocker + L"].");
+    EXPECT_EQ(s[3], L"CreateDirectoryW(" + ToExtendedPath(blocker) + L") failed.");
+    EXPECT_TRUE(IsWin32Line(s[4], ERROR_ALREADY_EXISTS)) << s[4];
+}
+
+TEST(RemoveFileAndResetReadOnly, ReadOnlyMissingAndBusyFiles)
+{
+    CScratchFolder dir;
+    const std::wstring readOnly = dir / L"ro.txt", busy = dir / L"busy.txt", missing = dir / L"missing.txt";
+    WriteTextFile(readOnly, "r");
+    SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+    ResetReadOnly(readOnly);
+    EXPECT_EQ(GetFileAttributesW(readOnly.c_str()) & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN),
+              static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN)) << "only the read-only bit is cleared";
+    SetReadOnly(readOnly);
+    RemoveFile(readOnly);
+    EXPECT_FALSE(FileExists(readOnly));
+    RemoveFile(missing);
+
+    CWin32Exc noFile = Raised<CWin32Exc>([&] { ResetReadOnly(missing); });
+    EXPECT_EQ(noFile.GetCode(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    std::vector<std::wstring> s = Sentences(noFile);
+    ASSERT_EQ(s.size(), 3u);
+    EXPECT_EQ(s[0], L"Cannot reset the read-only flag. File path: [" + missing + L"].");
+    EXPECT_EQ(s[1], L"Cannot get file attributes. File path: [" + missing + L"].");
+
+    WriteTextFile(busy, "b");
+    CFileHandle open = OpenExclusively(busy);
+    CWin32Exc inUse = Raised<CWin32Exc>([&] { RemoveFile(busy); });
+    EXPECT_EQ(inUse.GetCode(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    s = Sentences(inUse);
+    ASSERT_EQ(s.size(), 2u);
+    EXPECT_EQ(s[0], L"Cannot delete file [" + busy + L"].");
+    EXPECT_TRUE(IsWin32Line(s[1], ERROR_SHARING_VIOLATION)) << s[1];
+}
+
+TEST(CopyFileTo, CreatesTheTargetFolderOverwritesAndReportsBothPaths)
+{
+    CScratchFolder dir;
+    const std::wstring source = dir / L"src.txt", target = dir / L"new\\deeper\\dst.txt";
+    WriteTextFile(source, "first");
+    CopyFileTo(source, target, true);
+    WriteTextFile(source, "second, longer");
+    CopyFileTo(source, target, false);
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    ASSERT_TRUE(GetFileAttributesExW(target.c_str(), GetFileExInfoStandard, &data));
+    EXPECT_EQ(data.nFileSizeLow, 14u);
+
+    struct SCase
+    {
+        const wchar_t *source, *target;
+        DWORD code;
+    };
+    for (const SCase& c : std::vector<SCase>{{L"missing.txt", L"dst.txt", ERROR_FILE_NOT_FOUND},
+                                             {L"src.txt", L"no\\folder\\dst.txt", ERROR_PATH_NOT_FOUND}})
+    {
+        const std::wstring from = dir / c.source, to = dir / c.target;
+        CWin32Exc e = Raised<CWin32Exc>([&] { CopyFileTo(from, to, false); });
+        EXPECT_EQ(e.GetCode(), c.code) << c.source;
+        const std::vector<std::wstring> s = Sentences(e);
+        ASSERT_EQ(s.size(), 3u);
+        EXPECT_EQ(s[0], L"Cannot copy file. Source file: [" + from + L"]. Target file: [" + to + L"].");
+        EXPECT_EQ(s[1], L"CopyFile() failed.");
+        EXPECT_TRUE(IsWin32Line(s[2], c.code)) << s[2];
+    }
+}
+
+TEST(RemoveFolder, RemovesWholeTreesWithReadOnlyEntries)
+{
+    CScratchFolder dir;
+    const std::wstring root = dir / L"tree";
+    CreateFolderTree(root + L"\\a\\b");
+    CreateFolderTree(root + L"\\c");
+    WriteTextFile(root + L"\\top.txt", "t");
+    WriteTextFile(root + L"\\a\\b\\ro.txt", "r");
+    for (const wchar_t* entry : {L"\\a\\b\\ro.txt", L"\\a\\b", L"\\c"})
+        SetReadOnly(root + entry);
+    RemoveFolder(root + L"\\");
+    EXPECT_FALSE(FileExists(root));
+    EXPECT_TRUE(IsFolder(dir.Path()));
+}
+
+TEST(RemoveFolder, MissingFolderAndBusyFileAreReportedPerLevel)
+{
+    CScratchFolder dir;
+    const std::wstring missing = dir / L"missing";
+    CWin32Exc e = Raised<CWin32Exc>([&] { RemoveFolder(missing); });
+    EXPECT_EQ(e.GetCode(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    std::vector<std::wstring> s = Sentences(e);
+    ASSERT_EQ(s.size(), 3u);
+    EXPECT_EQ(s[0], L"Cannot remove folder [" + missing + L"].");
+    EXPECT_EQ(s[1], L"RemoveDirectory(" + ToExtendedPath(missing) + L") failed.");
+
+    const std::wstring root = dir / L"tree", busy = root + L"\\inner\\busy.txt";
+    CreateFolderTree(root + L"\\inner");
+    WriteTextFile(busy, "b");
+    CFileHandle open = OpenExclusively(busy);
+    e = Raised<CWin32Exc>([&] { RemoveFolder(root); });
+    EXPECT_EQ(e.GetCode(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    s = Sentences(e);
+    ASSERT_EQ(s.size(), 4u);
+    EXPECT_EQ(s[0], L"Cannot remove folder [" + root + L"].");
+    EXPECT_EQ(s[1], L"Cannot remove folder [" + root + L"\\inner].");
+    EXPECT_EQ(s[2], L"Cannot delete file [" + busy + L"].");
+}
+
+// A running program's file cannot be deleted (access denied) until the program ends: the case
+// the retry is for. Other errors are not waited out.
+TEST(RemoveFolderWithRetry, WaitsOutAccessDeniedOnlyAndGivesUpQuietly)
+{
+    CScratchFolder dir;
+    const std::wstring root = dir / L"agent", program = root + L"\\agent.exe";
+    CopyFileTo(SiblingProgram(kLockHolder), program, true);
+    RemoveFolderWithRetry(root, 10, 0);
+    EXPECT_TRUE(FileExists(program)) << "no attempts, nothing done";
+    {
+        CFileHandle open = OpenExclusively(program);
+        const DWORD start = GetTickCount();
+        CWin32Exc e = Raised<CWin32Exc>([&] { RemoveFolderWithRetry(root, 2000, 5); });
+        EXPECT_EQ(e.GetCode(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+        EXPECT_LT(GetTickCount() - start, 1500u);
+    }
+
+    CReadyHolder running(program, L"wait");
+    ASSERT_TRUE(running.WaitReady());
+    DWORD start = GetTickCount();
+    RemoveFolderWithRetry(root, 100, 3);
+    EXPECT_GE(GetTickCount() - start, 250u) << "a pause after each refused attempt";
+    EXPECT_TRUE(FileExists(program)) << "all attempts refused: nothing removed, no error";
+
+    CThread releaser(&CNamedEvent::SetLater, &running.Release());
+    start = GetTickCount();
+    RemoveFolderWithRetry(root, 100, 100);
+    EXPECT_GE(GetTickCount() - start, 400u);
+    EXPECT_FALSE(FileExists(root));
+    EXPECT_EQ(running.Process().WaitForExit(15000), 0);
+}
+
+TEST(UncPaths, FileOperationsWorkOnAShareInPlainAndExtendedForm)
+{
+    CUncShare share;
+    SKIP_WITHOUT_UNC(share);
+    const std::wstring unc = share.UncPath(), local = share.LocalPath();
+    CreateFolderTree(unc + L"\\agent\\bin\\");
+    EXPECT_TRUE(IsFolder(local + L"\\agent\\bin"));
+    WriteTextFile(local + L"\\source.txt", "payload");
+    CopyFileTo(unc + L"\\source.txt", unc + L"\\agent\\bin\\copy.txt", false);
+    CopyFileTo(local + L"\\source.txt", L"\\\\?\\UNC\\" + unc.substr(2) + L"\\agent\\other\\copy.txt", true);
+    EXPECT_TRUE(FileExists(local + L"\\agent\\bin\\copy.txt"));
+    EXPECT_TRUE(FileExists(local + L"\\agent\\other\\copy.txt"));
+
+    std::vector<std::wstring> files, folders;
+    EnumFolder(unc + L"\\agent\\*", files, folders);
+    std::sort(folders.begin(), folders.end());
+    EXPECT_EQ(folders, (std::vector<std::wstring>{L"bin", L"other"}));
+
+    SetReadOnly(local + L"\\agent\\bin\\copy.txt");
+    RemoveFolder(unc + L"\\agent");
+    RemoveFile(unc + L"\\source.txt");
+    EXPECT_FALSE(FileExists(local + L"\\agent"));
+    EXPECT_FALSE(FileExists(local + L"\\source.txt"));
+}

@@ -1,0 +1,277 @@
+#pragma once
+// Scratch folders, a UNC share served by Wine, a second process, and looks at exceptions.
+#include <windows.h>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+#include "foundation/Exc.h"
+#include "foundation/FileSystem.h"
+#include "foundation/Handle.h"
+
+namespace filestest
+{
+// Runs `action`, which must raise an E, and hands the exception back for inspection.
+template <class E = CExc, class Action>
+E Raised(Action action)
+{
+    try
+    {
+        action();
+        ADD_FAILURE() << "no exception was raised";
+    }
+    catch (E& e)
+    {
+        return e;
+    }
+    catch (...)
+    {
+        ADD_FAILURE() << "exception of another type";
+    }
+    return E();
+}
+
+inline std::vector<std::wstring> Sentences(const CExc& e)
+{
+    return std::vector<std::wstring>(e.GetMessages().begin(), e.GetMessages().end());
+}
+
+// Empty (instead of undefined) for an exception without sentences.
+inline std::wstring FirstSentence(const CExc& e)
+{
+    return e.GetMessages().empty() ? std::wstring() : e.GetMessages().front();
+}
+
+// The line that ends every CWin32Exc: the system text varies, the frame does not.
+inline bool IsWin32Line(const std::wstring& line, long code)
+{
+    const std::wstring tail = L" Code: " + std::to_wstring(code);
+    return line.rfind(L"Win32 error:", 0) == 0 && line.size() >= tail.size() &&
+           line.compare(line.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+inline void WriteTextFile(const std::wstring& path, const std::string& content)
+{
+    util::CFileHandle file(CreateFileW(util::ToExtendedPath(path).c_str(), GENERIC_WRITE, 0, nullptr,
+                                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(file) << "cannot create " << path;
+    DWORD written = 0;
+    WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+}
+
+inline bool IsFolder(const std::wstring& path)
+{
+    const DWORD attributes = GetFileAttributesW(util::ToExtendedPath(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+inline void SetReadOnly(const std::wstring& path)
+{
+    const std::wstring extended = util::ToExtendedPath(path);
+    SetFileAttributesW(extended.c_str(), GetFileAttributesW(extended.c_str()) | FILE_ATTRIBUTE_READONLY);
+}
+
+// An open handle that shares nothing: deletes of the file fail with a sharing violation.
+inline util::CFileHandle OpenExclusively(const std::wstring& path)
+{
+    return util::CFileHandle(CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+}
+
+inline std::wstring UniqueName(const std::wstring& stem)
+{
+    static LONG counter = 0;
+    return stem + L"_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
+           std::to_wstring(InterlockedIncrement(&counter));
+}
+
+// Removes `path` with everything in it when it goes; a leftover fails the test.
+class CFolderCleanup
+{
+public:
+    explicit CFolderCleanup(std::wstring path) : m_path(std::move(path)) {}
+    ~CFolderCleanup()
+    {
+        try
+        {
+            if (!m_path.empty())
+                util::RemoveFolder(m_path);
+        }
+        catch (CExc& e)
+        {
+            ADD_FAILURE() << "folder left behind: " << e.GetFullText();
+        }
+    }
+    CFolderCleanup(const CFolderCleanup&) = delete;
+    CFolderCleanup& operator=(const CFolderCleanup&) = delete;
+
+protected:
+    std::wstring m_path;
+};
+
+// A fresh folder below the temporary folder.
+class CScratchFolder : public CFolderCleanup
+{
+public:
+    CScratchFolder() : CFolderCleanup(MakePath()) { util::CreateFolderTree(m_path); }
+    const std::wstring& Path() const { return m_path; }
+    std::wstring operator/(const std::wstring& relative) const { return util::JoinPath(m_path, relative); }
+
+private:
+    static std::wstring MakePath()
+    {
+        wchar_t temp[MAX_PATH + 1] = {};
+        GetTempPathW(MAX_PATH, temp);
+        return util::JoinPath(temp, UniqueName(L"nimbo_files"));
+    }
+};
+
+// "\\<host>\<share>": Wine serves it from $WINEPREFIX/dosdevices/unc/<host>/<share>, so the
+// share is a folder made right there (a real folder serves as well as a link), reached
+// locally through its Windows path and remotely through the UNC name. Unavailable outside
+// Wine.
+class CUncShare : public CFolderCleanup
+{
+public:
+    static constexpr const wchar_t* kHost = L"nimbofileshost";
+
+    CUncShare() : CFolderCleanup(MakeLocalPath())
+    {
+        if (!m_path.empty())
+            util::CreateFolderTree(m_path);
+    }
+    bool Available() const { return !m_path.empty(); }
+    const std::wstring& LocalPath() const { return m_path; }
+    std::wstring UncPath() const
+    {
+        std::wstring folder, share;
+        util::SplitPath(m_path, folder, share);
+        return L"\\\\" + std::wstring(kHost) + L"\\" + share;
+    }
+
+private:
+    static std::wstring MakeLocalPath()
+    {
+        char prefix[1024] = {};
+        if (!GetEnvironmentVariableA("WINEPREFIX", prefix, sizeof prefix))
+        {
+            char home[900] = {};
+            if (!GetEnvironmentVariableA("HOME", home, sizeof home))
+                return std::wstring();
+            snprintf(prefix, sizeof prefix, "%s/.wine", home);
+        }
+        using ToDos = WCHAR*(CDECL*)(LPCSTR);
+        auto toDos = reinterpret_cast<ToDos>(reinterpret_cast<void*>(
+            GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_dos_file_name")));
+        WCHAR* uncRoot = toDos ? toDos((std::string(prefix) + "/dosdevices/unc").c_str()) : nullptr;
+        if (!uncRoot)
+            return std::wstring();
+        const std::wstring path = util::JoinPath({uncRoot, kHost, UniqueName(L"s")});
+        HeapFree(GetProcessHeap(), 0, uncRoot);
+        return path;
+    }
+};
+
+#define SKIP_WITHOUT_UNC(share) \
+    if (!(share).Available())   \
+    GTEST_SKIP() << "not under Wine: no UNC share to map"
+
+// A program built beside the running test program.
+inline std::wstring SiblingProgram(const std::wstring& name)
+{
+    std::wstring folder, self;
+    util::SplitPath(util::GetModulePath(nullptr), folder, self);
+    return util::JoinPath(folder, name);
+}
+
+inline const wchar_t* const kLockHolder = L"foundation_files_lock_holder.exe";
+
+// A manual-reset event with a unique name, for signalling to and from a child process.
+class CNamedEvent
+{
+public:
+    explicit CNamedEvent(const std::wstring& role)
+        : m_name(UniqueName(L"nimbo_files_" + role)), m_event(CreateEventW(nullptr, TRUE, FALSE, m_name.c_str()))
+    {
+    }
+    const std::wstring& Name() const { return m_name; }
+    bool Wait(DWORD ms) const { return WaitForSingleObject(m_event.get(), ms) == WAIT_OBJECT_0; }
+    void Set() const { SetEvent(m_event.get()); }
+
+    // A thread routine that sets the event given as context after half a second.
+    static DWORD WINAPI SetLater(void* event)
+    {
+        Sleep(500);
+        static_cast<const CNamedEvent*>(event)->Set();
+        return 0;
+    }
+
+private:
+    std::wstring m_name;
+    util::CEventHandle m_event;
+};
+
+// A child process; killed if still running when the object goes.
+class CChildProcess
+{
+public:
+    CChildProcess(const std::wstring& program, const std::wstring& arguments)
+    {
+        std::wstring commandLine = L"\"" + program + L"\" " + arguments;
+        STARTUPINFOW startup = {sizeof startup};
+        PROCESS_INFORMATION info = {};
+        if (CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                           &startup, &info))
+        {
+            m_process.reset(info.hProcess);
+            CloseHandle(info.hThread);
+        }
+    }
+    ~CChildProcess()
+    {
+        if (WaitForExit(0) == -1)
+            Kill();
+    }
+    CChildProcess(const CChildProcess&) = delete;
+    CChildProcess& operator=(const CChildProcess&) = delete;
+
+    // The exit code, or -1 while the process is still running after `ms`.
+    long WaitForExit(DWORD ms) const
+    {
+        DWORD code = 0;
+        if (WaitForSingleObject(m_process.get(), ms) != WAIT_OBJECT_0 || !GetExitCodeProcess(m_process.get(), &code))
+            return -1;
+        return static_cast<long>(code);
+    }
+    void Kill() const
+    {
+        TerminateProcess(m_process.get(), 98);
+        WaitForSingleObject(m_process.get(), 10000);
+    }
+
+private:
+    util::CKernelHandle m_process;
+};
+
+// Starts the lock holder in `mode` ("hold <lock>" or "wait") and waits until it is ready.
+class CReadyHolder
+{
+public:
+    CReadyHolder(const std::wstring& program, const std::wstring& modeArguments)
+        : m_ready(L"ready"), m_release(L"release"),
+          m_process(program, modeArguments + L" " + m_ready.Name() + L" " + m_release.Name())
+    {
+    }
+    bool WaitReady() const { return m_ready.Wait(15000); }
+    CNamedEvent& Release() { return m_release; }
+    const CChildProcess& Process() const { return m_process; }
+
+private:
+    CNamedEvent m_ready, m_release;
+    CChildProcess m_process;
+};
+
+inline std::wstring Quoted(const std::wstring& s)
+{
+    return L"\"" + s + L"\"";
+}
+}
