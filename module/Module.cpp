@@ -1,58 +1,44 @@
-// DLL entry points of the in-process COM server.
+// Entry points of the in-process COM server.
 #include <windows.h>
 #include <ole2.h>
-#include <string>
 #include "foundation/ModuleInstance.h"
+#include "module/NimboVssSvcCtrlModule.h"
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
+namespace
+{
+// Constructed before DllMain runs, so it exists before any export is called.
+CNimboVssSvcCtrlModule g_module;
+}
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
 {
     if (reason == DLL_PROCESS_ATTACH)
     {
         util::SetModuleInstance(instance);
         DisableThreadLibraryCalls(instance);
+        return g_module.IsReady() ? TRUE : FALSE;
     }
+    if (reason == DLL_PROCESS_DETACH)
+        g_module.Term(reserved == nullptr);
     return TRUE;
 }
 
 STDAPI DllCanUnloadNow()
 {
-    return S_OK;
+    return g_module.CanUnloadNow();
 }
 
-STDAPI DllGetClassObject(REFCLSID, REFIID, LPVOID* ppv)
+STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* ppv)
 {
-    if (!ppv)
-        return E_POINTER;
-    *ppv = nullptr;
-    return CLASS_E_CLASSNOTAVAILABLE;
+    return g_module.GetClassObject(clsid, iid, ppv);
 }
 
 STDAPI DllRegisterServer()
 {
-    std::wstring path = util::GetModuleFilePath();
-    ITypeLib* typeLib = nullptr;
-    HRESULT hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, &typeLib);
-    if (FAILED(hr))
-        return hr;
-    hr = RegisterTypeLib(typeLib, &path[0], nullptr);
-    typeLib->Release();
-    return hr;
+    return g_module.RegisterServer();
 }
 
 STDAPI DllUnregisterServer()
 {
-    std::wstring path = util::GetModuleFilePath();
-    ITypeLib* typeLib = nullptr;
-    HRESULT hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, &typeLib);
-    if (FAILED(hr))
-        return hr;
-    TLIBATTR* attr = nullptr;
-    hr = typeLib->GetLibAttr(&attr);
-    if (SUCCEEDED(hr))
-    {
-        hr = UnRegisterTypeLib(attr->guid, attr->wMajorVerNum, attr->wMinorVerNum, attr->lcid, attr->syskind);
-        typeLib->ReleaseTLibAttr(attr);
-    }
-    typeLib->Release();
-    return hr;
+    return g_module.UnregisterServer();
 }

@@ -1,0 +1,351 @@
+// The COM object framework, exercised through small test-only classes that implement interfaces
+// of the library's type library.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <ocidl.h>
+#include <thread>
+#include <vector>
+#include "NimboGuestAgentCtrl.h"
+#include "foundation/ComTypes.h"
+#include "module/ClassFactory.h"
+#include "module/ComObject.h"
+#include "module/DllModule.h"
+
+namespace
+{
+using util::CComPtr;
+
+int g_liveMetrics = 0;
+
+// A metrics view with fixed values: enough to drive the dispatch path through the type library.
+class CTestMetrics : public comfw::CComObjectRoot<comfw::CSingleThreadModel, INimboGuestMetrics, ISupportErrorInfo,
+                                                  INimboGATest>
+{
+public:
+    explicit CTestMetrics(ENimboOsType osType = ENimboOs2003) : m_osType(osType) { ++g_liveMetrics; }
+    ~CTestMetrics() override { --g_liveMetrics; }
+
+    STDMETHODIMP GetOsBuild(unsigned short* major, unsigned short* minor) override
+    {
+        if (!major || !minor)
+            return E_INVALIDARG;
+        *major = 5;
+        *minor = 2;
+        return S_OK;
+    }
+    STDMETHODIMP get_OsType(ENimboOsType* osType) override
+    {
+        if (!osType)
+            return E_INVALIDARG;
+        *osType = m_osType;
+        return S_OK;
+    }
+    STDMETHODIMP get_OsPlatform(ENimboOsPlatform* platform) override
+    {
+        if (!platform)
+            return E_INVALIDARG;
+        *platform = ENimboAmd64;
+        return S_OK;
+    }
+    STDMETHODIMP get_Supported(VARIANT_BOOL* supported) override
+    {
+        if (!supported)
+            return E_INVALIDARG;
+        *supported = VARIANT_TRUE;
+        return S_OK;
+    }
+    STDMETHODIMP DoTest() override { return S_FALSE; }
+
+private:
+    ENimboOsType m_osType;
+};
+
+class CFailingMetrics : public CTestMetrics
+{
+public:
+    HRESULT FinalConstruct() noexcept { return E_ACCESSDENIED; }
+};
+
+// An event object with the multi-threaded model and no dual interface of its own.
+class CTestContainer : public comfw::CComObjectRoot<comfw::CMultiThreadModel, IConnectionPointContainer>
+{
+public:
+    STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints** e) override { return E_NOTIMPL; }
+    STDMETHODIMP FindConnectionPoint(REFIID, IConnectionPoint** cp) override { return E_NOTIMPL; }
+};
+
+// A minimal aggregating object: it owns the inner object's non-delegating IUnknown and
+// forwards every request it does not answer itself.
+class COuter : public IUnknown
+{
+public:
+    STDMETHODIMP QueryInterface(REFIID iid, void** ppv) override
+    {
+        if (IsEqualIID(iid, IID_IUnknown))
+        {
+            *ppv = static_cast<IUnknown*>(this);
+            AddRef();
+            return S_OK;
+        }
+        return inner ? inner->QueryInterface(iid, ppv) : E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
+    STDMETHODIMP_(ULONG) Release() override { return --refs; }
+
+    ULONG refs = 1;
+    IUnknown* inner = nullptr;
+};
+
+LONG LockCount()
+{
+    return comfw::CDllModule::Get().GetLockCount();
+}
+
+IUnknown* Identity(IUnknown* object)
+{
+    IUnknown* identity = nullptr;
+    EXPECT_EQ(S_OK, object->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity)));
+    if (identity)
+        identity->Release();
+    return identity;
+}
+
+ULONG RefCount(IUnknown* object)
+{
+    object->AddRef();
+    return object->Release();
+}
+
+class ComObjectTest : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        comInitialized = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+        ASSERT_EQ(0, g_liveMetrics);
+        baseLocks = LockCount();
+    }
+    void TearDown() override
+    {
+        EXPECT_EQ(0, g_liveMetrics);
+        EXPECT_EQ(baseLocks, LockCount());
+        if (comInitialized)
+            CoUninitialize();
+    }
+    LONG baseLocks = 0;
+    bool comInitialized = false;
+};
+
+TEST_F(ComObjectTest, QueryInterfaceAnswersListedAndImpliedInterfacesWithOneIdentity)
+{
+    CComPtr<INimboGuestMetrics> metrics;
+    ASSERT_EQ(S_OK, comfw::CreateInstance<CTestMetrics>(IID_INimboGuestMetrics, metrics.put_void()));
+    IUnknown* identity = Identity(metrics.get());
+    for (const IID* iid : {&IID_IUnknown, &IID_IDispatch, &IID_INimboGuestMetrics, &IID_ISupportErrorInfo,
+                           &IID_INimboGATest})
+    {
+        CComPtr<IUnknown> found;
+        EXPECT_EQ(S_OK, metrics->QueryInterface(*iid, found.put_void()));
+        ASSERT_TRUE(found);
+        EXPECT_EQ(identity, Identity(found.get()));
+    }
+}
+
+TEST_F(ComObjectTest, QueryInterfaceRefusesOtherInterfacesAndClearsTheOutPointer)
+{
+    CComPtr<INimboGuestMetrics> metrics;
+    ASSERT_EQ(S_OK, comfw::CreateInstance<CTestMetrics>(IID_INimboGuestMetrics, metrics.put_void()));
+    for (const IID* iid : {&IID_INimboGAConnection, &IID_IClassFactory, &IID_IConnectionPointContainer,
+                           &DIID_INimboRemoteConsoleEvtDistrib, &IID_IMarshal, &IID_NULL})
+    {
+        void* out = reinterpret_cast<void*>(1);
+        EXPECT_EQ(E_NOINTERFACE, metrics->QueryInterface(*iid, &out));
+        EXPECT_EQ(nullptr, out);
+    }
+    EXPECT_EQ(E_POINTER, metrics->QueryInterface(IID_IUnknown, nullptr));
+    EXPECT_EQ(1u, RefCount(metrics.get()));
+}
+
+TEST_F(ComObjectTest, ErrorInfoIsSupportedForTheDualInterfacesOnly)
+{
+    CComPtr<ISupportErrorInfo> errorInfo;
+    ASSERT_EQ(S_OK, comfw::CreateInstance<CTestMetrics>(IID_ISupportErrorInfo, errorInfo.put_void()));
+    struct
+    {
+        const IID* iid;
+        HRESULT expected;
+    } const cases[] = {
+        {&IID_INimboGuestMetrics, S_OK},   {&IID_INimboGATest, S_FALSE}, {&IID_IDispatch, S_FALSE},
+        {&IID_ISupportErrorInfo, S_FALSE}, {&IID_IUnknown, S_FALSE},     {&IID_INimboGAConnection, S_FALSE},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.expected, errorInfo->InterfaceSupportsErrorInfo(*c.iid));
+}
+
+TEST_F(ComObjectTest, ReferenceCountsRiseAndFallAndTheLastReleaseDestroys)
+{
+    INimboGuestMetrics* metrics = nullptr;
+    ASSERT_EQ(S_OK, comfw::CreateInstance<CTestMetrics>(IID_INimboGuestMetrics, reinterpret_cast<void**>(&metrics)));
+    EXPECT_EQ(1, g_liveMetrics);
+    EXPECT_EQ(2u, metrics->AddRef());
+    EXPECT_EQ(1u, metrics->Release());
+    EXPECT_EQ(1, g_liveMetrics);
+    EXPECT_EQ(0u, metrics->Release());
+    EXPECT_EQ(0, g_liveMetrics);
+}
+
+TEST_F(ComObjectTest, EveryLiveObjectHoldsOneModuleLock)
+{
+    CComPtr<IUnknown> first, second;
+    ASSERT_EQ(S_OK, comfw::CreateInstance<CTestMetrics>(IID_IUnknown, first.put_void()));
+    EXPECT_EQ(baseLocks + 1, LockCount());
+    ASSERT_EQ(S_OK, comfw::CreateInstance<CTestContainer>(IID_IUnknown, second.put_void()));
+    EXPECT_EQ(baseLocks + 2, LockCount());
+    first.reset();
+    EXPECT_EQ(baseLocks + 1, LockCount());
+}
+
+TEST_F(ComObjectTest, FailingFinalConstructionDestroysTheObjectAndReturnsItsResult)
+{
+    void* out = reinterpret_cast<void*>(1);
+    EXPECT_EQ(E_ACCESSDENIED, comfw::CreateInstance<CFailingMetrics>(IID_IUnknown, &out));
+    EXPECT_EQ(nullptr, out);
+}
+
+TEST_F(ComObjectTest, MultiThreadedCountSurvivesConcurrentAddRefAndRelease)
+{
+    CComPtr<IConnectionPointContainer> container;
+    ASSERT_EQ(S_OK, comfw::CreateInstance<CTestContainer>(IID_IConnectionPointContainer, container.put_void()));
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&] {
+            for (int i = 0; i < 20000; ++i)
+                container->AddRef();
+            for (int i = 0; i < 20000; ++i)
+                container->Release();
+        });
+    for (auto& t : threads)
+        t.join();
+    EXPECT_EQ(1u, RefCount(container.get()));
+}
+
+TEST_F(ComObjectTest, AggregatedObjectDelegatesToTheOuterObject)
+{
+    COuter outer;
+    ASSERT_EQ(S_OK, comfw::CreateAggregatable<CTestMetrics>(&outer, IID_IUnknown, reinterpret_cast<void**>(&outer.inner)));
+    ASSERT_NE(nullptr, outer.inner);
+    EXPECT_EQ(1, g_liveMetrics);
+    EXPECT_EQ(baseLocks + 1, LockCount());
+    EXPECT_NE(static_cast<IUnknown*>(&outer), outer.inner);
+
+    INimboGuestMetrics* metrics = nullptr;
+    ASSERT_EQ(S_OK, outer.inner->QueryInterface(IID_INimboGuestMetrics, reinterpret_cast<void**>(&metrics)));
+    EXPECT_EQ(2u, outer.refs) << "the interface's reference goes to the outer object";
+    EXPECT_EQ(static_cast<IUnknown*>(&outer), Identity(metrics));
+    CComPtr<IDispatch> dispatch;
+    EXPECT_EQ(S_OK, metrics->QueryInterface(IID_IDispatch, dispatch.put_void())) << "found through the outer object";
+    dispatch.reset();
+    metrics->Release();
+    EXPECT_EQ(1u, outer.refs);
+
+    EXPECT_EQ(0u, outer.inner->Release());
+    EXPECT_EQ(0, g_liveMetrics);
+}
+
+TEST_F(ComObjectTest, AggregationAsksForTheInnerUnknownOnly)
+{
+    COuter outer;
+    void* out = reinterpret_cast<void*>(1);
+    EXPECT_EQ(CLASS_E_NOAGGREGATION, comfw::CreateAggregatable<CTestMetrics>(&outer, IID_INimboGuestMetrics, &out));
+    EXPECT_EQ(nullptr, out);
+}
+
+// Dispatch: names and calls resolved through the type library.
+TEST_F(ComObjectTest, GetIDsOfNamesResolvesMembersThroughTheTypeLibrary)
+{
+    CComPtr<IDispatch> dispatch;
+    ASSERT_EQ(S_OK, comfw::CreateInstance<CTestMetrics>(IID_IDispatch, dispatch.put_void()));
+    UINT count = 0;
+    EXPECT_EQ(S_OK, dispatch->GetTypeInfoCount(&count));
+    EXPECT_EQ(1u, count);
+
+    struct
+    {
+        const wchar_t* name;
+        HRESULT hr;
+        DISPID id;
+    } const cases[] = {
+        {L"GetOsBuild", S_OK, 0x60020000}, {L"ostype", S_OK, 0x60020001}, {L"Supported", S_OK, 0x60020003},
+        {L"DoTest", DISP_E_UNKNOWNNAME, DISPID_UNKNOWN}, {L"NoSuchMember", DISP_E_UNKNOWNNAME, DISPID_UNKNOWN},
+    };
+    for (const auto& c : cases)
+    {
+        LPOLESTR name = const_cast<LPOLESTR>(c.name);
+        DISPID id = 0;
+        EXPECT_EQ(c.hr, dispatch->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id)) << c.name;
+        EXPECT_EQ(c.id, id) << c.name;
+    }
+    LPOLESTR name = const_cast<LPOLESTR>(L"OsType");
+    DISPID id = 0;
+    EXPECT_EQ(DISP_E_UNKNOWNINTERFACE, dispatch->GetIDsOfNames(IID_IUnknown, &name, 1, LOCALE_USER_DEFAULT, &id));
+}
+
+TEST_F(ComObjectTest, InvokeCallsTheVtableMember)
+{
+    CComPtr<IDispatch> dispatch;
+    ASSERT_EQ(S_OK, comfw::CreateInstance<CTestMetrics>(IID_IDispatch, dispatch.put_void(), ENimboOsVista));
+    DISPPARAMS none = {};
+
+    VARIANT osType;
+    VariantInit(&osType);
+    EXPECT_EQ(S_OK, dispatch->Invoke(0x60020001, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, &osType,
+                                     nullptr, nullptr));
+    EXPECT_EQ(VT_I4, V_VT(&osType));
+    EXPECT_EQ(ENimboOsVista, V_I4(&osType));
+
+    VARIANT supported;
+    VariantInit(&supported);
+    EXPECT_EQ(S_OK, dispatch->Invoke(0x60020003, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none,
+                                     &supported, nullptr, nullptr));
+    EXPECT_EQ(VT_BOOL, V_VT(&supported));
+    EXPECT_EQ(VARIANT_TRUE, V_BOOL(&supported));
+
+    EXPECT_EQ(DISP_E_MEMBERNOTFOUND, dispatch->Invoke(0x60020009, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD,
+                                                      &none, nullptr, nullptr, nullptr));
+    EXPECT_EQ(DISP_E_UNKNOWNINTERFACE, dispatch->Invoke(0x60020001, IID_IUnknown, LOCALE_USER_DEFAULT,
+                                                        DISPATCH_PROPERTYGET, &none, nullptr, nullptr, nullptr));
+}
+
+// The standard class object.
+HRESULT CreateTestMetrics(IUnknown* outer, REFIID iid, void** ppv)
+{
+    return comfw::CreateAggregatable<CTestMetrics>(outer, iid, ppv);
+}
+
+TEST_F(ComObjectTest, ClassFactoryLocksTheModuleOnlyForClientsAndRefusesAggregatedInterfaces)
+{
+    IClassFactory* cached = nullptr;
+    ASSERT_EQ(S_OK, comfw::CClassFactory::Create(&CreateTestMetrics, &cached));
+    EXPECT_EQ(baseLocks, LockCount()) << "the cache's own reference keeps nothing loaded";
+    {
+        CComPtr<IClassFactory> client;
+        ASSERT_EQ(S_OK, cached->QueryInterface(IID_IClassFactory, client.put_void()));
+        EXPECT_EQ(baseLocks + 1, LockCount());
+        EXPECT_EQ(S_OK, client->LockServer(TRUE));
+        EXPECT_EQ(baseLocks + 2, LockCount());
+        EXPECT_EQ(S_OK, client->LockServer(FALSE));
+        CComPtr<INimboGuestMetrics> metrics;
+        EXPECT_EQ(S_OK, client->CreateInstance(nullptr, IID_INimboGuestMetrics, metrics.put_void()));
+        EXPECT_EQ(baseLocks + 2, LockCount());
+    }
+    EXPECT_EQ(baseLocks, LockCount());
+
+    // An aggregate may ask only for the inner IUnknown.
+    COuter outer;
+    void* out = reinterpret_cast<void*>(1);
+    EXPECT_EQ(CLASS_E_NOAGGREGATION, cached->CreateInstance(&outer, IID_INimboGuestMetrics, &out));
+    EXPECT_EQ(nullptr, out);
+    EXPECT_EQ(0u, cached->Release());
+}
+
+}
