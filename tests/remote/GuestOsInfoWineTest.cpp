@@ -1,0 +1,73 @@
+// Guest metrics through the shipped platform binding, collected from this machine as Wine
+// presents it: its server information and the system environment in its registry.
+#include "remote/GuestOsInfo.h"
+
+#include "tests/remote/RemoteTestSupport.h"
+
+using remote::CGuestOsInfo;
+using remote_test::CLineRecorder;
+using remote_test::ExpectWin32Sentences;
+using remote_test::RecordingLog;
+
+namespace
+{
+std::wstring ComputerName()
+{
+    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+    GetComputerNameW(name, &size);
+    return name;
+}
+}  // namespace
+
+TEST(GuestOsInfoOnWine, CollectsTheLocalMachine)
+{
+    auto recorder = std::make_shared<CLineRecorder>();
+    CGuestOsInfo info(RecordingLog(recorder, util::LogTrace));
+    try
+    {
+        info.CollectFromHost(ComputerName());
+    }
+    catch (const CExc& e)
+    {
+        FAIL() << e.GetFullText();
+    }
+
+    // The same facts from the local system's own calls.
+    OSVERSIONINFOW version = {sizeof(version)};
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    ASSERT_TRUE(GetVersionExW(&version));
+#pragma GCC diagnostic pop
+    WORD major = 0, minor = 0;
+    info.GetOsBuild(major, minor);
+    EXPECT_EQ(major, version.dwMajorVersion & 0x0F);
+    EXPECT_EQ(minor, version.dwMinorVersion);
+
+    SYSTEM_INFO system = {};
+    GetNativeSystemInfo(&system);
+    ASSERT_EQ(system.wProcessorArchitecture, PROCESSOR_ARCHITECTURE_AMD64);
+    EXPECT_EQ(info.GetPlatform(), ENimboAmd64);
+    EXPECT_TRUE(recorder->Has(util::LogTrace, L"PROCESSOR_ARCHITECTURE: [AMD64]"));
+    EXPECT_TRUE(recorder->Has(util::LogInfo, L"Guest OS platform: [AMD64]."));
+    EXPECT_TRUE(recorder->Has(util::LogInfo, L"Guest OS version: [" + std::to_wstring(major) + L"." +
+                                                 std::to_wstring(minor) + L"]"));
+}
+
+TEST(GuestOsInfoOnWine, UnreachableHostFailsAtTheServerInformation)
+{
+    auto recorder = std::make_shared<CLineRecorder>();
+    CGuestOsInfo info(RecordingLog(recorder, util::LogTrace));
+    try
+    {
+        info.CollectFromHost(L"nimbo-no-such-host");
+        FAIL() << "no error";
+    }
+    catch (const CWin32Exc& e)
+    {
+        EXPECT_NE(e.GetCode(), 0u);
+        ExpectWin32Sentences(e, e.GetCode(),
+                             {L"Cannot collect metrics about the guest's operation system.",
+                              L"Cannot retrieve current configuration information for the target host."});
+    }
+}

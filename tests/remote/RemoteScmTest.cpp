@@ -1,0 +1,328 @@
+// Service control against simulated guests: what reaches the service control manager, the
+// start and stop polling, and the sentences of every failure.
+#include "remote/RemoteScm.h"
+
+#include "tests/remote/RemoteTestSupport.h"
+#include "tests/sim/SimScm.h"
+
+using remote::CRemoteScm;
+using remote_test::ExpectWin32Sentences;
+
+namespace
+{
+const wchar_t kHost[] = L"scmguest";
+
+// A new description and a service control manager that starts from it.
+void UseGuests(const std::string& text)
+{
+    remote_test::UseGuests(text);
+    sim::ScmReset();
+}
+
+std::wstring StartText(const std::wstring& service)
+{
+    return L"Cannot start service. Machine: [scmguest]. Service: [" + service + L"].";
+}
+std::wstring StopText(const std::wstring& service)
+{
+    return L"Cannot stop service. Machine: [scmguest]. Service: [" + service + L"].";
+}
+std::wstring StatusText(const std::wstring& service)
+{
+    return L"Cannot retrieve the current status of the service. Machine: [scmguest]. Service: [" +
+           service + L"].";
+}
+
+sim::SServiceRecord Record(const std::wstring& name)
+{
+    sim::SServiceRecord record;
+    EXPECT_TRUE(sim::ScmFindService(kHost, name, record)) << name;
+    return record;
+}
+
+std::unique_ptr<CRemoteScm> OpenScm()
+{
+    auto scm = std::make_unique<CRemoteScm>(kHost, SC_MANAGER_ALL_ACCESS);
+    scm->SetPollInterval(1);
+    return scm;
+}
+}  // namespace
+
+TEST(MultiString, HoldsEveryNameWithItsZeroAndEndsInTwoZeros)
+{
+    std::vector<wchar_t> expected = {L'a', 0, L'b', L'c', 0, 0, 0};
+    EXPECT_EQ(remote::MakeMultiString({L"a", L"bc"}), expected);
+    EXPECT_TRUE(remote::MakeMultiString({}).empty());
+}
+
+TEST(RemoteScm, CreateServicePassesTheRegistrationAsGiven)
+{
+    struct SCase
+    {
+        const wchar_t* name;
+        std::vector<std::wstring> dependencies;
+        const wchar_t* account;
+        const wchar_t* password;
+        bool autoStart;
+    } cases[] = {
+        {L"SvcLocalSystem", {}, L"", L"ignored", true},
+        {L"SvcAccount", {L"Tcpip", L"RpcSs"}, L"DOMAIN\\backup", L"p w", false},
+        {L"Svc Odd $#&()[]%1 \x0421\x043B\x0443\x0436\x0431\x0430", {L"One"}, L".\\admin", L"", true},
+        {nullptr, {}, L"", L"", false},  // the longest name a service may have
+    };
+    const std::wstring longest(256, L'n');
+    UseGuests("[guest scmguest]\n");
+    const unsigned handlesBefore = sim::ScmOpenHandleCount();
+    for (const auto& c : cases)
+    {
+        const std::wstring name = c.name ? c.name : longest;
+        const std::wstring display = c.name ? L"Display " + name : name;
+        SCOPED_TRACE(name);
+        try
+        {
+            auto scm = OpenScm();
+            auto service = scm->CreateService(name, display, L"C:\\Agent\\agent.exe -x",
+                                              c.dependencies, c.account, c.password, c.autoStart,
+                                              SERVICE_ALL_ACCESS);
+            EXPECT_EQ(service->GetName(), name);
+        }
+        catch (const CExc& e)
+        {
+            ADD_FAILURE() << e.GetFullText();
+            continue;
+        }
+        const sim::SServiceRecord r = Record(name);
+        EXPECT_EQ(r.displayName, display);
+        EXPECT_EQ(r.binaryPath, L"C:\\Agent\\agent.exe -x");
+        EXPECT_EQ(r.serviceType, DWORD(SERVICE_WIN32_OWN_PROCESS));
+        EXPECT_EQ(r.startType, DWORD(c.autoStart ? SERVICE_AUTO_START : SERVICE_DEMAND_START));
+        EXPECT_EQ(r.errorControl, DWORD(SERVICE_ERROR_NORMAL));
+        const bool localSystem = std::wstring(c.account).empty();
+        EXPECT_EQ(r.hasAccount, !localSystem);
+        EXPECT_EQ(r.hasPassword, !localSystem);
+        if (!localSystem)
+        {
+            EXPECT_EQ(r.account, c.account);
+            EXPECT_EQ(r.password, c.password);
+        }
+        EXPECT_EQ(r.hasDependencies, !c.dependencies.empty());
+        EXPECT_EQ(r.dependencies, c.dependencies);
+    }
+    EXPECT_EQ(sim::ScmOpenHandleCount(), handlesBefore);
+}
+
+TEST(RemoteScm, ServiceStaysUsableAfterItsManagerIsGone)
+{
+    UseGuests("[guest scmguest]\nservice = Agent|stopped\n");
+    const unsigned handlesBefore = sim::ScmOpenHandleCount();
+    {
+        remote::CRemoteServicePtr service = OpenScm()->OpenService(L"Agent", SERVICE_ALL_ACCESS);
+        service->Start(5);
+        EXPECT_EQ(service->QueryCurrentState(), DWORD(SERVICE_RUNNING));
+        EXPECT_EQ(service->GetMachine(), kHost);
+        EXPECT_EQ(service->GetPollInterval(), 1u);
+    }
+    EXPECT_EQ(sim::ScmOpenHandleCount(), handlesBefore);
+}
+
+TEST(RemoteScm, DeletedServiceGoesWithItsLastHandle)
+{
+    UseGuests("[guest scmguest]\nservice = Agent|stopped\n");
+    {
+        auto scm = OpenScm();
+        auto service = scm->OpenService(L"Agent", SERVICE_ALL_ACCESS);
+        service->Delete();
+        EXPECT_TRUE(Record(L"Agent").markedForDelete);
+    }
+    sim::SServiceRecord record;
+    EXPECT_FALSE(sim::ScmFindService(kHost, L"Agent", record));
+}
+
+// state: the service's state in the description; behaviour: its start= or stop= key.
+struct SPollCase
+{
+    const char* description;
+    DWORD timeout;
+    DWORD failure;          // 0 or the error code of the operation
+    unsigned requests;      // start (or stop) requests that reached the service
+    unsigned queries;       // status queries made
+    DWORD finalState;
+};
+
+TEST(RemoteService, StartRequestsOnlyWhenNeededAndPollsUpToTheTimeout)
+{
+    const SPollCase cases[] = {
+        {"Agent|running", 3, 0, 0, 1, SERVICE_RUNNING},
+        {"Agent|stopped", 3, 0, 1, 2, SERVICE_RUNNING},
+        {"Agent|stopped|start=pending:2", 5, 0, 1, 4, SERVICE_RUNNING},
+        {"Agent|start_pending|pending_polls=1", 5, 0, 0, 2, SERVICE_RUNNING},
+        {"Agent|start_pending", 3, ERROR_SERVICE_REQUEST_TIMEOUT, 0, 4, SERVICE_START_PENDING},
+        {"Agent|stopped|start=pending", 2, ERROR_SERVICE_REQUEST_TIMEOUT, 1, 3, SERVICE_START_PENDING},
+        {"Agent|stopped", 0, ERROR_SERVICE_REQUEST_TIMEOUT, 1, 1, SERVICE_RUNNING},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.description);
+        SCOPED_TRACE(c.timeout);
+        UseGuests(std::string("[guest scmguest]\nservice = ") + c.description + "\n");
+        auto service = OpenScm()->OpenService(L"Agent", SERVICE_ALL_ACCESS);
+        try
+        {
+            service->Start(c.timeout);
+            EXPECT_EQ(c.failure, 0u);
+        }
+        catch (const CWin32Exc& e)
+        {
+            EXPECT_EQ(c.failure, ERROR_SERVICE_REQUEST_TIMEOUT);
+            ExpectWin32Sentences(e, ERROR_SERVICE_REQUEST_TIMEOUT,
+                                 {StartText(L"Agent"), L"Service start timeout. Timeout (sec): [" +
+                                                           std::to_wstring(c.timeout) + L"]."});
+        }
+        const sim::SServiceRecord r = Record(L"Agent");
+        EXPECT_EQ(r.startRequests, c.requests);
+        EXPECT_EQ(r.statusQueries, c.queries);
+        EXPECT_EQ(r.state, c.finalState);
+    }
+}
+
+TEST(RemoteService, StopRequestsOnlyWhenNeededAndAnUnfinishedStopIsNoError)
+{
+    const SPollCase cases[] = {
+        {"Agent|stopped", 3, 0, 0, 1, SERVICE_STOPPED},
+        {"Agent|running", 3, 0, 1, 2, SERVICE_STOPPED},
+        {"Agent|running|stop=pending:1", 5, 0, 1, 3, SERVICE_STOPPED},
+        {"Agent|stop_pending", 3, 0, 0, 4, SERVICE_STOP_PENDING},
+        {"Agent|running|stop=pending", 2, 0, 1, 3, SERVICE_STOP_PENDING},
+        {"Agent|running", 0, 0, 1, 1, SERVICE_STOPPED},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.description);
+        UseGuests(std::string("[guest scmguest]\nservice = ") + c.description + "\n");
+        auto service = OpenScm()->OpenService(L"Agent", SERVICE_ALL_ACCESS);
+        EXPECT_NO_THROW(service->Stop(c.timeout));
+        const sim::SServiceRecord r = Record(L"Agent");
+        EXPECT_EQ(r.stopRequests, c.requests);
+        EXPECT_EQ(r.statusQueries, c.queries);
+        EXPECT_EQ(r.state, c.finalState);
+    }
+}
+
+TEST(RemoteService, PollingWaitsTheIntervalBetweenQueries)
+{
+    UseGuests("[guest scmguest]\nservice = Agent|start_pending\n");
+    auto service = OpenScm()->OpenService(L"Agent", SERVICE_ALL_ACCESS);
+    service->SetPollInterval(100);
+    const DWORD before = GetTickCount();
+    EXPECT_THROW(service->Start(3), CWin32Exc);
+    const DWORD elapsed = GetTickCount() - before;
+    EXPECT_GE(elapsed, 250u);
+    EXPECT_LT(elapsed, 2000u);
+}
+
+// Every failure names the machine and the service, innermost sentence last.
+TEST(RemoteScm, FailuresCarryTheCodeAndTheSentencesOfEachLevel)
+{
+    const std::wstring connect =
+        L"Cannot connect to remote SCM database. Machine: [scmguest]. Requested rights: [0xf003f].";
+    const std::wstring create =
+        L"Cannot create service. Machine: [scmguest]. Service name: [Agent]. Service binary path: "
+        L"[C:\\a.exe]. Service account: [.\\u].";
+    const std::wstring open = L"Cannot open service. Machine: [scmguest]. Service name: [Agent].";
+    const std::wstring notify = L"Cannot notify the service that it should be stopped.";
+    const std::wstring del = L"Cannot delete service. Machine: [scmguest]. Service name: [Agent].";
+
+    enum class EOp { Connect, Create, Open, Query, Start, Stop, Delete };
+    struct SCase
+    {
+        const char* guest;
+        EOp op;
+        DWORD code;
+        std::vector<std::wstring> sentences;
+    } cases[] = {
+        {"fail.OpenSCManagerW = 5\n", EOp::Connect, ERROR_ACCESS_DENIED, {connect}},
+        {"service = Agent|stopped\n", EOp::Create, ERROR_SERVICE_EXISTS, {create}},
+        {"service = Agent|stopped|deleted\n", EOp::Create, ERROR_SERVICE_MARKED_FOR_DELETE, {create}},
+        {"fail.CreateServiceW = 5\n", EOp::Create, ERROR_ACCESS_DENIED, {create}},
+        {"", EOp::Open, ERROR_SERVICE_DOES_NOT_EXIST, {open}},
+        {"service = Agent|stopped|open_error=5\n", EOp::Open, ERROR_ACCESS_DENIED, {open}},
+        {"service = Agent|stopped|query_error=6\n", EOp::Query, ERROR_INVALID_HANDLE, {StatusText(L"Agent")}},
+        {"service = Agent|stopped|start_error=1058\n", EOp::Start, ERROR_SERVICE_DISABLED, {StartText(L"Agent")}},
+        {"service = Agent|stopped|query_error=6\n", EOp::Start, ERROR_INVALID_HANDLE,
+         {StartText(L"Agent"), StatusText(L"Agent")}},
+        {"service = Agent|stopped|deleted\n", EOp::Start, ERROR_SERVICE_MARKED_FOR_DELETE, {StartText(L"Agent")}},
+        {"service = Agent|running|stop_error=1051\n", EOp::Stop, ERROR_DEPENDENT_SERVICES_RUNNING,
+         {StopText(L"Agent"), notify}},
+        {"service = Agent|start_pending\n", EOp::Stop, ERROR_SERVICE_CANNOT_ACCEPT_CTRL,
+         {StopText(L"Agent"), notify}},
+        {"service = Agent|running|query_error=1722\n", EOp::Stop, RPC_S_SERVER_UNAVAILABLE,
+         {StopText(L"Agent"), StatusText(L"Agent")}},
+        {"service = Agent|stopped|deleted\n", EOp::Delete, ERROR_SERVICE_MARKED_FOR_DELETE, {del}},
+        {"service = Agent|stopped|delete_error=5\n", EOp::Delete, ERROR_ACCESS_DENIED, {del}},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.guest);
+        SCOPED_TRACE(static_cast<int>(c.op));
+        UseGuests(std::string("[guest scmguest]\n") + c.guest);
+        const unsigned handlesBefore = sim::ScmOpenHandleCount();
+        try
+        {
+            auto scm = OpenScm();
+            if (c.op == EOp::Create)
+                scm->CreateService(L"Agent", L"Agent", L"C:\\a.exe", {}, L".\\u", L"pw", true,
+                                   SERVICE_ALL_ACCESS);
+            auto service = scm->OpenService(L"Agent", SERVICE_ALL_ACCESS);
+            switch (c.op)
+            {
+            case EOp::Query: service->QueryCurrentState(); break;
+            case EOp::Start: service->Start(3); break;
+            case EOp::Stop: service->Stop(3); break;
+            case EOp::Delete: service->Delete(); break;
+            default: break;
+            }
+            ADD_FAILURE() << "no error";
+        }
+        catch (const CWin32Exc& e)
+        {
+            ExpectWin32Sentences(e, c.code, c.sentences);
+        }
+        EXPECT_EQ(sim::ScmOpenHandleCount(), handlesBefore);
+    }
+}
+
+TEST(RemoteScm, BadServiceNamesAreRefusedWithTheNameInTheText)
+{
+    UseGuests("[guest scmguest]\n");
+    for (const std::wstring& name : {std::wstring(257, L'n'), std::wstring(L"a/b"), std::wstring(L"a\\b")})
+    {
+        SCOPED_TRACE(name);
+        try
+        {
+            OpenScm()->CreateService(name, name, L"C:\\a.exe", {}, L"", L"", false, SERVICE_ALL_ACCESS);
+            ADD_FAILURE() << "no error";
+        }
+        catch (const CWin32Exc& e)
+        {
+            ExpectWin32Sentences(e, ERROR_INVALID_NAME,
+                                 {L"Cannot create service. Machine: [scmguest]. Service name: [" + name +
+                                  L"]. Service binary path: [C:\\a.exe]. Service account: [].",});
+        }
+    }
+}
+
+TEST(RemoteScm, UnknownHostFailsToConnect)
+{
+    UseGuests("[guest scmguest]\n");
+    try
+    {
+        CRemoteScm scm(L"nosuchhost", SC_MANAGER_CONNECT);
+        ADD_FAILURE() << "no error";
+    }
+    catch (const CWin32Exc& e)
+    {
+        ExpectWin32Sentences(e, RPC_S_SERVER_UNAVAILABLE,
+                             {L"Cannot connect to remote SCM database. Machine: [nosuchhost]. "
+                              L"Requested rights: [0x1]."});
+    }
+}

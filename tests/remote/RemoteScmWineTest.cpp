@@ -1,0 +1,160 @@
+// Service control through the shipped platform binding, against Wine's own service control
+// manager, with a real service executable (nimbo_test_service.exe beside this program).
+#include "remote/RemoteScm.h"
+
+#include "tests/remote/RemoteTestSupport.h"
+
+#include <iostream>
+
+using remote::CRemoteScm;
+using remote_test::ExpectWin32Sentences;
+
+namespace
+{
+std::wstring TestServicePath()
+{
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder(path);
+    folder.resize(folder.find_last_of(L'\\') + 1);
+    return folder + L"nimbo_test_service.exe";
+}
+
+std::wstring UniqueName(const std::wstring& stem)
+{
+    return stem + L"_" + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(GetTickCount());
+}
+
+std::wstring ComputerName()
+{
+    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+    GetComputerNameW(name, &size);
+    return name;
+}
+
+// A value of the service's registration, read back from this machine's registry.
+std::vector<BYTE> ServiceValue(const std::wstring& service, const wchar_t* value, DWORD& type)
+{
+    std::vector<BYTE> data(4096);
+    DWORD size = static_cast<DWORD>(data.size());
+    const std::wstring key = L"SYSTEM\\CurrentControlSet\\Services\\" + service;
+    LSTATUS rc = RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), value, RRF_RT_ANY | RRF_NOEXPAND,
+                              &type, data.data(), &size);
+    EXPECT_EQ(rc, ERROR_SUCCESS) << value;
+    data.resize(rc == ERROR_SUCCESS ? size : 0);
+    return data;
+}
+
+DWORD ServiceDword(const std::wstring& service, const wchar_t* value)
+{
+    DWORD type = 0;
+    std::vector<BYTE> data = ServiceValue(service, value, type);
+    EXPECT_EQ(type, DWORD(REG_DWORD)) << value;
+    return data.size() == sizeof(DWORD) ? *reinterpret_cast<DWORD*>(data.data()) : 0;
+}
+
+std::wstring ServiceText(const std::wstring& service, const wchar_t* value)
+{
+    DWORD type = 0;
+    std::vector<BYTE> data = ServiceValue(service, value, type);
+    return std::wstring(reinterpret_cast<const wchar_t*>(data.data()), data.size() / sizeof(wchar_t));
+}
+}  // namespace
+
+// The whole life of a service, with the manager named by nothing (this machine) and by the
+// machine's own name, and with a name full of characters that need no quoting.
+TEST(RemoteScmOnWine, CreatesStartsStopsAndDeletesARealService)
+{
+    struct SCase
+    {
+        std::wstring machine;
+        std::wstring name;
+    } cases[] = {
+        {L"", UniqueName(L"NimboTestSvc")},
+        {ComputerName(), UniqueName(L"Nimbo Test $#&()[]%1 \x0421\x043B")},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        const std::wstring path = L"\"" + TestServicePath() + L"\"";
+        try
+        {
+            CRemoteScm scm(c.machine, SC_MANAGER_ALL_ACCESS);
+            scm.SetPollInterval(100);
+            auto service = scm.CreateService(c.name, c.name, path, {}, L"", L"",
+                                              false, SERVICE_ALL_ACCESS);
+            EXPECT_EQ(service->QueryCurrentState(), DWORD(SERVICE_STOPPED));
+            service->Start(50);
+            EXPECT_EQ(service->QueryCurrentState(), DWORD(SERVICE_RUNNING));
+            service->Stop(50);
+            EXPECT_EQ(service->QueryCurrentState(), DWORD(SERVICE_STOPPED));
+            service->Delete();
+        }
+        catch (const CExc& e)
+        {
+            ADD_FAILURE() << e.GetFullText();
+            continue;
+        }
+        // Once its last handle is closed the service is gone.
+        try
+        {
+            CRemoteScm(c.machine, SC_MANAGER_CONNECT).OpenService(c.name, SERVICE_QUERY_STATUS);
+            ADD_FAILURE() << "the deleted service still opens";
+        }
+        catch (const CWin32Exc& e)
+        {
+            ExpectWin32Sentences(e, ERROR_SERVICE_DOES_NOT_EXIST,
+                                 {L"Cannot open service. Machine: [" + c.machine + L"]. Service name: [" +
+                                  c.name + L"]."});
+        }
+    }
+}
+
+TEST(RemoteScmOnWine, RegistrationReachesTheServiceDatabase)
+{
+    const std::wstring name = UniqueName(L"NimboTestReg");
+    const std::wstring path = L"\"" + TestServicePath() + L"\" -x";
+    CRemoteScm scm(L"", SC_MANAGER_ALL_ACCESS);
+    auto service = scm.CreateService(name, L"Display of " + name, path, {L"RpcSs", L"Tcpip"}, L"",
+                                     L"", true, SERVICE_ALL_ACCESS);
+    EXPECT_EQ(ServiceDword(name, L"Start"), DWORD(SERVICE_AUTO_START));
+    EXPECT_EQ(ServiceDword(name, L"Type"), DWORD(SERVICE_WIN32_OWN_PROCESS));
+    EXPECT_EQ(ServiceDword(name, L"ErrorControl"), DWORD(SERVICE_ERROR_NORMAL));
+    EXPECT_EQ(ServiceText(name, L"DisplayName"), L"Display of " + name + std::wstring(1, L'\0'));
+    EXPECT_EQ(ServiceText(name, L"ObjectName"), std::wstring(L"LocalSystem", 12));
+    EXPECT_EQ(ServiceText(name, L"DependOnService"), std::wstring(L"RpcSs\0Tcpip\0\0", 13));
+    service->Delete();
+}
+
+TEST(RemoteScmOnWine, ServiceThatNeverRunsTimesOutWith1053)
+{
+    const std::wstring name = UniqueName(L"NimboTestNoStart");
+    CRemoteScm scm(L"", SC_MANAGER_ALL_ACCESS);
+    scm.SetPollInterval(100);
+    auto service = scm.CreateService(name, name, L"\"" + TestServicePath() + L"\" nostart", {}, L"",
+                                     L"", false, SERVICE_ALL_ACCESS);
+    try
+    {
+        service->Start(3);
+        ADD_FAILURE() << "no error";
+    }
+    catch (const CWin32Exc& e)
+    {
+        ExpectWin32Sentences(e, ERROR_SERVICE_REQUEST_TIMEOUT,
+                             {L"Cannot start service. Machine: []. Service: [" + name + L"].",
+                              L"Service start timeout. Timeout (sec): [3]."});
+    }
+    EXPECT_EQ(service->QueryCurrentState(), DWORD(SERVICE_START_PENDING));
+    // A second start only waits for the pending one.
+    EXPECT_THROW(service->Start(1), CWin32Exc);
+    try
+    {
+        service->Stop(30);
+    }
+    catch (const CExc& e)
+    {
+        std::wcout << L"cleanup: " << e.GetFullText() << std::endl;
+    }
+    service->Delete();
+}

@@ -1,0 +1,70 @@
+// A small Windows service used by the service control tests. Its behaviour is chosen by the
+// first argument of its command line (stored in the service's binary path):
+//   (none)   reports running at once and stops when asked;
+//   nostart  stays in start-pending and never reports running (exits after a while);
+//   nostop   runs normally but, once asked to stop, stays in stop-pending for a while.
+#include <windows.h>
+
+#include <cwchar>
+
+namespace
+{
+enum class EMode { Normal, NoStart, NoStop };
+
+EMode g_Mode = EMode::Normal;
+SERVICE_STATUS_HANDLE g_StatusHandle = nullptr;
+HANDLE g_StopEvent = nullptr;
+const DWORD kLingerMs = 20000; // a misbehaving instance still ends on its own
+
+void Report(DWORD state, DWORD accepted)
+{
+    SERVICE_STATUS status = {};
+    status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+    status.dwCurrentState = state;
+    status.dwControlsAccepted = accepted;
+    status.dwWaitHint = state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING ? 1000 : 0;
+    SetServiceStatus(g_StatusHandle, &status);
+}
+
+DWORD WINAPI Handler(DWORD control, DWORD, void*, void*)
+{
+    if (control == SERVICE_CONTROL_STOP)
+    {
+        Report(SERVICE_STOP_PENDING, 0);
+        SetEvent(g_StopEvent);
+    }
+    return NO_ERROR;
+}
+
+void WINAPI ServiceMain(DWORD, LPWSTR*)
+{
+    g_StatusHandle = RegisterServiceCtrlHandlerExW(L"", Handler, nullptr);
+    if (!g_StatusHandle)
+        return;
+    g_StopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (g_Mode == EMode::NoStart)
+    {
+        Report(SERVICE_START_PENDING, SERVICE_ACCEPT_STOP);
+        WaitForSingleObject(g_StopEvent, kLingerMs);
+        Report(SERVICE_STOPPED, 0);
+        return;
+    }
+    Report(SERVICE_RUNNING, SERVICE_ACCEPT_STOP);
+    WaitForSingleObject(g_StopEvent, INFINITE);
+    if (g_Mode == EMode::NoStop)
+        Sleep(kLingerMs);
+    Report(SERVICE_STOPPED, 0);
+}
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    if (argc > 1 && std::wcscmp(argv[1], L"nostart") == 0)
+        g_Mode = EMode::NoStart;
+    else if (argc > 1 && std::wcscmp(argv[1], L"nostop") == 0)
+        g_Mode = EMode::NoStop;
+
+    wchar_t name[] = L"";
+    SERVICE_TABLE_ENTRYW table[] = {{name, ServiceMain}, {nullptr, nullptr}};
+    return StartServiceCtrlDispatcherW(table) ? 0 : 1;
+}
