@@ -1,0 +1,467 @@
+// The console event object as a subscriber sees it: the connection point, cookies, and the
+// events delivered to connected dispatch sinks, also while sinks come and go from inside an
+// event or from other threads.
+#include <gtest/gtest.h>
+
+#include <olectl.h>
+#include <atomic>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "NimboGuestAgentCtrl.h"
+#include "foundation/ComTypes.h"
+#include "module/ClassMap.h"
+
+namespace
+{
+using util::CBstr;
+using util::CComPtr;
+
+struct SReceived
+{
+    DISPID dispId = 0;
+    IID iid = GUID_NULL;
+    LCID lcid = 0;
+    WORD flags = 0;
+    UINT namedArgs = 0;
+    bool resultGiven = false;
+    std::vector<VARTYPE> types;      // in Invoke order: the last parameter first
+    std::vector<std::wstring> texts; // BSTR arguments, in the same order
+    std::vector<bool> nullTexts;
+    std::vector<BSTR> pointers;
+    LONG state = 0;
+};
+
+// A dispatch sink that records every Invoke. It answers the outgoing interface unless told
+// not to, and can run a hook inside Invoke.
+class CTestSink final : public IDispatch
+{
+public:
+    explicit CTestSink(bool implementsEvents = true, HRESULT invokeResult = S_OK)
+        : m_implementsEvents(implementsEvents), m_invokeResult(invokeResult)
+    {
+    }
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** ppv) override
+    {
+        *ppv = nullptr;
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) ||
+            (m_implementsEvents && IsEqualIID(iid, DIID_INimboRemoteConsoleEvtDistrib)))
+        {
+            *ppv = static_cast<IDispatch*>(this);
+            AddRef();
+            return S_OK;
+        }
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++m_refs; }
+    STDMETHODIMP_(ULONG) Release() override { return --m_refs; }  // lives on the test's stack
+    STDMETHODIMP GetTypeInfoCount(UINT* count) override
+    {
+        *count = 0;
+        return S_OK;
+    }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    STDMETHODIMP Invoke(DISPID dispId, REFIID iid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
+                        EXCEPINFO*, UINT*) override
+    {
+        SReceived r;
+        r.dispId = dispId;
+        r.iid = iid;
+        r.lcid = lcid;
+        r.flags = flags;
+        r.namedArgs = params->cNamedArgs;
+        r.resultGiven = result != nullptr;
+        for (UINT i = 0; i < params->cArgs; ++i)
+        {
+            const VARIANT& v = params->rgvarg[i];
+            r.types.push_back(V_VT(&v));
+            if (V_VT(&v) == VT_BSTR)
+            {
+                r.texts.push_back(CBstr::ToText(V_BSTR(&v)));
+                r.nullTexts.push_back(V_BSTR(&v) == nullptr);
+                r.pointers.push_back(V_BSTR(&v));
+            }
+            if (V_VT(&v) == VT_I4)
+                r.state = V_I4(&v);
+        }
+        {
+            std::lock_guard<std::mutex> hold(m_mutex);
+            m_received.push_back(r);
+        }
+        if (m_hook)
+            m_hook();
+        return m_invokeResult;
+    }
+
+    ULONG Refs() const { return m_refs; }
+    std::vector<SReceived> Received()
+    {
+        std::lock_guard<std::mutex> hold(m_mutex);
+        return m_received;
+    }
+    size_t Count() { return Received().size(); }
+    void SetHook(std::function<void()> hook) { m_hook = std::move(hook); }
+
+private:
+    std::atomic<ULONG> m_refs{1};
+    bool m_implementsEvents;
+    HRESULT m_invokeResult;
+    std::mutex m_mutex;
+    std::vector<SReceived> m_received;
+    std::function<void()> m_hook;
+};
+
+// Global call order across all sinks of one test.
+std::vector<int>* g_order = nullptr;
+
+class RcEvt : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+        ASSERT_EQ(S_OK, rconsole::com::CreateRcEvt(IID_INimboRemoteConsoleEvt, evt.put_void()));
+        CComPtr<IConnectionPointContainer> container;
+        ASSERT_EQ(S_OK, evt.QueryInterface(IID_IConnectionPointContainer, container));
+        ASSERT_EQ(S_OK, container->FindConnectionPoint(DIID_INimboRemoteConsoleEvtDistrib, point.put()));
+    }
+    void TearDown() override
+    {
+        point.reset();
+        evt.reset();
+        CoUninitialize();
+    }
+
+    // Sinks live in the fixture, so a failed check that leaves a sink connected cannot make
+    // the event object call into a destroyed sink when it is released.
+    CTestSink& NewSink(bool implementsEvents = true, HRESULT invokeResult = S_OK)
+    {
+        return sinks.emplace_back(implementsEvents, invokeResult);
+    }
+
+    DWORD Advise(CTestSink& sink)
+    {
+        DWORD cookie = 0xDEAD;
+        EXPECT_EQ(S_OK, point->Advise(&sink, &cookie));
+        return cookie;
+    }
+
+    std::deque<CTestSink> sinks;
+    CComPtr<INimboRemoteConsoleEvt> evt;
+    CComPtr<IConnectionPoint> point;
+};
+
+TEST_F(RcEvt, OneConnectionPointForTheEventInterface)
+{
+    CComPtr<IConnectionPointContainer> container;
+    ASSERT_EQ(S_OK, evt.QueryInterface(IID_IConnectionPointContainer, container));
+    for (const IID* iid : {&IID_IDispatch, &IID_IUnknown, &IID_INimboRemoteConsoleEvt})
+    {
+        IConnectionPoint* cp = reinterpret_cast<IConnectionPoint*>(1);
+        EXPECT_EQ(CONNECT_E_NOCONNECTION, container->FindConnectionPoint(*iid, &cp));
+        EXPECT_EQ(nullptr, cp);
+    }
+
+    IID iid = GUID_NULL;
+    ASSERT_EQ(S_OK, point->GetConnectionInterface(&iid));
+    EXPECT_TRUE(IsEqualIID(iid, DIID_INimboRemoteConsoleEvtDistrib));
+    CComPtr<IConnectionPointContainer> back;
+    ASSERT_EQ(S_OK, point->GetConnectionPointContainer(back.put()));
+    EXPECT_EQ(container.get(), back.get());
+
+    CComPtr<IEnumConnectionPoints> points;
+    ASSERT_EQ(S_OK, container->EnumConnectionPoints(points.put()));
+    IConnectionPoint* got[2] = {};
+    ULONG fetched = 0;
+    EXPECT_EQ(S_FALSE, points->Next(2, got, &fetched));
+    ASSERT_EQ(1u, fetched);
+    EXPECT_EQ(point.get(), got[0]);
+    got[0]->Release();
+}
+
+TEST_F(RcEvt, AdviseRefusals)
+{
+    CTestSink& plain = NewSink(/*implementsEvents=*/false);
+    CTestSink& sink = NewSink();
+    DWORD cookie = 0xDEAD;
+    EXPECT_EQ(E_POINTER, point->Advise(nullptr, &cookie));
+    EXPECT_EQ(E_POINTER, point->Advise(&sink, nullptr));
+    EXPECT_EQ(1u, sink.Refs());
+
+    cookie = 0xDEAD;
+    EXPECT_EQ(CONNECT_E_CANNOTCONNECT, point->Advise(&plain, &cookie));
+    EXPECT_EQ(0u, cookie);
+    EXPECT_EQ(1u, plain.Refs()) << "a refused sink must not stay referenced";
+}
+
+TEST_F(RcEvt, CookiesAreSlotPositionsAndFreedSlotsAreReusedFirst)
+{
+    // Six sinks cross the first growth of the list (four slots, then eight).
+    for (int i = 0; i < 9; ++i)
+        NewSink();
+    for (DWORD i = 0; i < 6; ++i)
+        EXPECT_EQ(i + 1, Advise(sinks[i]));
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(2u, sinks[i].Refs()) << "sink " << i << " holds one reference";
+
+    EXPECT_EQ(S_OK, point->Unadvise(5));
+    EXPECT_EQ(S_OK, point->Unadvise(2));
+    EXPECT_EQ(1u, sinks[1].Refs());
+    EXPECT_EQ(1u, sinks[4].Refs());
+
+    EXPECT_EQ(2u, Advise(sinks[6]));
+    EXPECT_EQ(5u, Advise(sinks[7]));
+    EXPECT_EQ(7u, Advise(sinks[8]));
+
+    const DWORD unknownCookies[] = {0, 8, 9, 100, 0xFFFFFFFF};
+    for (DWORD c : unknownCookies)
+        EXPECT_EQ(CONNECT_E_NOCONNECTION, point->Unadvise(c)) << "cookie " << c;
+    EXPECT_EQ(S_OK, point->Unadvise(7));
+    EXPECT_EQ(CONNECT_E_NOCONNECTION, point->Unadvise(7)) << "second unadvise of one cookie";
+
+    for (DWORD c : {1u, 2u, 3u, 4u, 5u, 6u})
+        EXPECT_EQ(S_OK, point->Unadvise(c));
+    for (auto& s : sinks)
+        EXPECT_EQ(1u, s.Refs());
+}
+
+TEST_F(RcEvt, ReleasingTheObjectReleasesConnectedSinks)
+{
+    CTestSink& a = NewSink();
+    CTestSink& b = NewSink();
+    Advise(a);
+    Advise(b);
+    point.reset();
+    evt.reset();
+    EXPECT_EQ(1u, a.Refs());
+    EXPECT_EQ(1u, b.Refs());
+}
+
+TEST_F(RcEvt, EnumConnectionsListsSinksWithCookiesAsASnapshot)
+{
+    CTestSink& a = NewSink();
+    CTestSink& b = NewSink();
+    CTestSink& c = NewSink();
+    Advise(a);
+    Advise(b);
+    Advise(c);
+    ASSERT_EQ(S_OK, point->Unadvise(2));
+
+    CComPtr<IEnumConnections> connections;
+    ASSERT_EQ(S_OK, point->EnumConnections(connections.put()));
+    ASSERT_EQ(S_OK, point->Unadvise(1));  // the enumeration already has its copy
+
+    CONNECTDATA data[3] = {};
+    ULONG fetched = 0;
+    EXPECT_EQ(S_FALSE, connections->Next(3, data, &fetched));
+    ASSERT_EQ(2u, fetched);
+    EXPECT_EQ(static_cast<IUnknown*>(&a), data[0].pUnk);
+    EXPECT_EQ(1u, data[0].dwCookie);
+    EXPECT_EQ(static_cast<IUnknown*>(&c), data[1].pUnk);
+    EXPECT_EQ(3u, data[1].dwCookie);
+    data[0].pUnk->Release();
+    data[1].pUnk->Release();
+
+    EXPECT_EQ(S_OK, connections->Reset());
+    EXPECT_EQ(S_OK, connections->Skip(1));
+    CComPtr<IEnumConnections> clone;
+    ASSERT_EQ(S_OK, connections->Clone(clone.put()));
+    CONNECTDATA one = {};
+    EXPECT_EQ(S_OK, clone->Next(1, &one, nullptr));
+    EXPECT_EQ(3u, one.dwCookie);
+    one.pUnk->Release();
+    EXPECT_EQ(E_POINTER, clone->Next(2, data, nullptr));
+
+    connections.reset();
+    clone.reset();
+    EXPECT_EQ(1u, a.Refs()) << "the enumeration's references are gone with it";
+    EXPECT_EQ(2u, c.Refs());
+}
+
+struct SFireCase
+{
+    const char* name;
+    std::function<HRESULT(INimboRemoteConsoleEvt*, BSTR)> fire;
+    DISPID dispId;
+    std::vector<VARTYPE> types;  // Invoke order
+    LONG state;
+};
+
+TEST_F(RcEvt, EachEventReachesSinksWithItsDispIdAndArguments)
+{
+    const std::vector<SFireCase> cases = {
+        {"OnStdOutput", [](INimboRemoteConsoleEvt* e, BSTR b) { return e->OnStdOutput(b); }, 1, {VT_BSTR}, 0},
+        {"OnStdError", [](INimboRemoteConsoleEvt* e, BSTR b) { return e->OnStdError(b); }, 2, {VT_BSTR}, 0},
+        {"OnChannelStateChanged(Error)",
+         [](INimboRemoteConsoleEvt* e, BSTR b) { return e->OnChannelStateChanged(ENimboRemoteConsoleError, b); },
+         3, {VT_BSTR, VT_I4}, 2},
+        {"OnChannelStateChanged(Closed)",
+         [](INimboRemoteConsoleEvt* e, BSTR b) { return e->OnChannelStateChanged(ENimboRemoteConsoleClosed, b); },
+         3, {VT_BSTR, VT_I4}, 3},
+    };
+    for (const SFireCase& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        for (bool nullText : {false, true})
+        {
+            CTestSink& sink = NewSink();
+            DWORD cookie = Advise(sink);
+            CBstr text(std::wstring(L"line one\r\nline\0two", 18));
+            ASSERT_EQ(S_OK, c.fire(evt.get(), nullText ? nullptr : text.get()));
+            ASSERT_EQ(S_OK, point->Unadvise(cookie));
+
+            auto got = sink.Received();
+            ASSERT_EQ(1u, got.size());
+            const SReceived& r = got[0];
+            EXPECT_EQ(c.dispId, r.dispId);
+            EXPECT_TRUE(IsEqualIID(IID_NULL, r.iid));
+            EXPECT_EQ(static_cast<LCID>(LOCALE_USER_DEFAULT), r.lcid);
+            EXPECT_EQ(DISPATCH_METHOD, r.flags);
+            EXPECT_EQ(0u, r.namedArgs);
+            EXPECT_TRUE(r.resultGiven);
+            EXPECT_EQ(c.types, r.types);
+            ASSERT_EQ(1u, r.texts.size());
+            if (nullText)
+            {
+                EXPECT_TRUE(r.nullTexts[0]) << "a null text stays a null BSTR";
+            }
+            else
+            {
+                EXPECT_EQ(text.Text(), r.texts[0]) << "the whole text, embedded zero included";
+                EXPECT_NE(text.get(), r.pointers[0]) << "sinks get a copy";
+            }
+            EXPECT_EQ(c.state, r.state);
+        }
+    }
+}
+
+TEST_F(RcEvt, SinksAreCalledInSlotOrderAndAFailingSinkDoesNotStopTheOthers)
+{
+    std::vector<int> order;
+    g_order = &order;
+    CTestSink& first = NewSink(true, E_FAIL);
+    CTestSink& second = NewSink(true, DISP_E_MEMBERNOTFOUND);
+    CTestSink& third = NewSink();
+    first.SetHook([] { g_order->push_back(1); });
+    second.SetHook([] { g_order->push_back(2); });
+    third.SetHook([] { g_order->push_back(3); });
+    DWORD c1 = Advise(first);
+    Advise(second);
+    EXPECT_EQ(S_OK, evt->OnStdOutput(nullptr));
+    EXPECT_EQ((std::vector<int>{1, 2}), order);
+
+    // The third sink takes the first sink's freed slot and cookie, so it is called first.
+    ASSERT_EQ(S_OK, point->Unadvise(c1));
+    EXPECT_EQ(c1, Advise(third));
+    order.clear();
+    EXPECT_EQ(S_OK, evt->OnStdError(nullptr));
+    EXPECT_EQ((std::vector<int>{3, 2}), order);
+    g_order = nullptr;
+}
+
+TEST_F(RcEvt, SinkMayUnadviseFromInsideAnEvent)
+{
+    CTestSink& self = NewSink();
+    CTestSink& later = NewSink();
+    CTestSink& other = NewSink();
+    DWORD selfCookie = Advise(self);
+    DWORD laterCookie = Advise(later);
+    Advise(other);
+    // The first sink removes itself and the sink after it while being called.
+    IConnectionPoint* cp = point.get();
+    self.SetHook([&] {
+        EXPECT_EQ(S_OK, cp->Unadvise(selfCookie));
+        EXPECT_EQ(S_OK, cp->Unadvise(laterCookie));
+    });
+    EXPECT_EQ(S_OK, evt->OnStdOutput(nullptr));
+    EXPECT_EQ(1u, self.Count());
+    EXPECT_EQ(0u, later.Count()) << "a sink removed during the event is not called afterwards";
+    EXPECT_EQ(1u, other.Count());
+    EXPECT_EQ(1u, self.Refs());
+
+    EXPECT_EQ(S_OK, evt->OnStdOutput(nullptr));
+    EXPECT_EQ(1u, self.Count());
+    EXPECT_EQ(2u, other.Count());
+}
+
+TEST_F(RcEvt, ConcurrentAdviseWhileFiring)
+{
+    constexpr int kThreads = 4;
+    constexpr int kPerThread = 25;
+    for (int i = 0; i < kThreads * kPerThread; ++i)
+        NewSink();
+    std::vector<DWORD> cookies(sinks.size(), 0);
+    std::atomic<bool> stop{false};
+
+    std::thread firer([&] {
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        while (!stop)
+            evt->OnStdOutput(nullptr);
+        CoUninitialize();
+    });
+    std::vector<std::thread> advisers;
+    for (int t = 0; t < kThreads; ++t)
+    {
+        advisers.emplace_back([&, t] {
+            for (int i = 0; i < kPerThread; ++i)
+            {
+                const size_t k = static_cast<size_t>(t * kPerThread + i);
+                EXPECT_EQ(S_OK, point->Advise(&sinks[k], &cookies[k]));
+            }
+        });
+    }
+    for (auto& a : advisers)
+        a.join();
+    stop = true;
+    firer.join();
+
+    std::vector<bool> seen(sinks.size() + 1, false);
+    for (DWORD c : cookies)
+    {
+        ASSERT_GE(c, 1u);
+        ASSERT_LE(c, sinks.size()) << "cookies fill the slots without gaps";
+        EXPECT_FALSE(seen[c]) << "cookie " << c << " handed out twice";
+        seen[c] = true;
+    }
+    std::vector<size_t> before;
+    for (auto& s : sinks)
+        before.push_back(s.Count());
+    EXPECT_EQ(S_OK, evt->OnStdError(nullptr));
+    for (size_t k = 0; k < sinks.size(); ++k)
+        EXPECT_EQ(before[k] + 1, sinks[k].Count()) << "sink " << k;
+    for (DWORD c : cookies)
+        EXPECT_EQ(S_OK, point->Unadvise(c));
+    for (auto& s : sinks)
+        EXPECT_EQ(1u, s.Refs());
+}
+
+// The channel may call the object late-bound, through the type library.
+TEST_F(RcEvt, EventsCanBeRaisedThroughDispatch)
+{
+    CTestSink& sink = NewSink();
+    Advise(sink);
+    CComPtr<IDispatch> dispatch;
+    ASSERT_EQ(S_OK, evt.QueryInterface(IID_IDispatch, dispatch));
+    CBstr text(std::wstring(L"bye"));
+    VARIANT args[2];
+    V_VT(&args[0]) = VT_BSTR;
+    V_BSTR(&args[0]) = text.get();
+    V_VT(&args[1]) = VT_I4;
+    V_I4(&args[1]) = ENimboRemoteConsoleClosed;
+    DISPPARAMS params = {args, nullptr, 2, 0};
+    EXPECT_EQ(S_OK, dispatch->Invoke(0x60020002, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
+                                     nullptr, nullptr, nullptr));
+    auto got = sink.Received();
+    ASSERT_EQ(1u, got.size());
+    EXPECT_EQ(3, got[0].dispId);
+    EXPECT_EQ(3, got[0].state);
+    ASSERT_EQ(1u, got[0].texts.size());
+    EXPECT_EQ(L"bye", got[0].texts[0]);
+}
+}

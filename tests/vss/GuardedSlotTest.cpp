@@ -1,0 +1,70 @@
+// The slot shared by a connection and its children: what Get and Set hand over, and that the
+// held object is destroyed outside the slot's lock.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <thread>
+
+#include "vss/GuardedSlot.h"
+
+namespace
+{
+struct SHeld
+{
+    explicit SHeld(int v, int* destroyed = nullptr) : value(v), destroyedCount(destroyed) {}
+    ~SHeld()
+    {
+        if (destroyedCount)
+            ++*destroyedCount;
+        if (onDestroy)
+            onDestroy();
+    }
+    int value;
+    int* destroyedCount;
+    std::function<void()> onDestroy;
+};
+
+TEST(GuardedSlot, GetCopiesAndSetReplacesTheReference)
+{
+    vss::CGuardedSlot<SHeld> slot;
+    EXPECT_EQ(nullptr, slot.Get());
+
+    int destroyed = 0;
+    slot.Set(std::make_shared<SHeld>(1, &destroyed));
+    std::shared_ptr<SHeld> reader = slot.Get();
+    ASSERT_NE(nullptr, reader);
+    EXPECT_EQ(1, reader->value);
+    EXPECT_EQ(2, reader.use_count()) << "the slot and the reader";
+
+    slot.Set(nullptr);
+    EXPECT_EQ(nullptr, slot.Get());
+    EXPECT_EQ(0, destroyed) << "a reader that still holds the object keeps it alive";
+    reader.reset();
+    EXPECT_EQ(1, destroyed);
+
+    slot.Set(std::make_shared<SHeld>(2, &destroyed));
+    slot.Set(std::make_shared<SHeld>(3, &destroyed));
+    EXPECT_EQ(2, destroyed) << "replacing releases the previous object";
+    EXPECT_EQ(3, slot.Get()->value);
+}
+
+TEST(GuardedSlot, HeldObjectIsDestroyedOutsideTheLock)
+{
+    // A destructor that waits for another thread using the same slot would deadlock if the
+    // slot destroyed the object while holding its lock.
+    vss::CGuardedSlot<SHeld> slot;
+    auto held = std::make_shared<SHeld>(1);
+    bool otherThreadGotIn = false;
+    held->onDestroy = [&] {
+        std::thread other([&] {
+            slot.Get();
+            otherThreadGotIn = true;
+        });
+        other.join();
+    };
+    slot.Set(std::move(held));
+    slot.Set(nullptr);
+    EXPECT_TRUE(otherThreadGotIn);
+}
+}
