@@ -27,9 +27,10 @@ new_prefix() {
     fi
     mkdir -p "$WINEPREFIX"
     wineserver -p
-    wineboot -i >/dev/null 2>&1
+    # The first Wine process creates the prefix (and starts services.exe once); an extra
+    # explicit wineboot here would leave a second service manager behind.
+    wine cmd /c exit </dev/null >/dev/null 2>&1
     wine reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f >/dev/null 2>&1 || true
     wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Auto /t REG_SZ /d 0 /f >/dev/null 2>&1
-    wine cmd /c exit </dev/null >/dev/null 2>&1
     trap 'WINEPREFIX='"$WINEPREFIX"' wineserver -k 2>/dev/null || true' EXIT
 }
