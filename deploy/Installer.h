@@ -9,18 +9,34 @@
 //
 // Every operation blocks the calling thread; errors are exceptions of the CExc family.
 #include <windows.h>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "NimboGuestAgentCtrl.h"  // ENimboGuestAgentState
 #include "foundation/Log.h"
 #include "remote/GuestOsInfo.h"
+#include "remote/RemoteScm.h"
 
 class CAdminShareConnection;
 
 namespace install
 {
 class CAgentSpecificInstall;
+class CRollbackList;
+
+// The phases of an installation, in the order Install runs them.
+enum class EInstallPhase
+{
+    Upload,         // the agent's folder and files on the guest's share
+    Configuration,  // the agent's configuration file
+    Registration,   // the agent's service (replacing an earlier one)
+    Start,          // the service's start, until it runs
+};
+
+// Told when a phase begins (finished false) and when it has ended well (finished true).
+using InstallPhaseObserver = std::function<void(EInstallPhase phase, bool finished)>;
 
 class CInstaller
 {
@@ -46,13 +62,38 @@ public:
     // tests shorten the interval so that a time-out does not take minutes.
     void SetServicePollInterval(DWORD milliseconds) noexcept { m_pollIntervalMs = milliseconds; }
 
+    // The folder the agent packages are taken from: "NimboGuestAgents" beside this library's
+    // file unless another one was set (an empty path restores that default).
+    void SetPackageFolder(const std::wstring& folder) { m_packageFolder = folder; }
+    std::wstring GetPackageFolder() const;
+    // The agent's folder on the guest as this host reaches it: "\\host\ADMIN$\<service>".
+    std::wstring GetTargetFolder() const;
+
+    // Lets a caller follow an installation phase by phase (progress, timings); none by default.
+    void SetPhaseObserver(InstallPhaseObserver observer) { m_phaseObserver = std::move(observer); }
+
 private:
-    // (declared by the implementation)
+    // Undo actions of an installation, newest first in the rollback list.
+    class CFileUploadRlbkAction;
+    class CSvcRegisterRlbkAction;
+    class CSvcStartRlbkAction;
+
+    void CheckConnection() const;
+    void Notify(EInstallPhase phase, bool finished) const;
+    remote::CRemoteScm OpenScm(DWORD rights) const;
+    void UploadFiles(CRollbackList& rollback);
+    void CopyAgentExecutable(const std::wstring& packageFolder, const std::wstring& targetFolder);
+    void WriteAgentConfig(const std::wstring& targetFolder);
+    void RegisterAndStartService(CRollbackList& rollback);
+    remote::CRemoteServicePtr RegisterService(remote::CRemoteScm& scm, CRollbackList& rollback);
+
     std::shared_ptr<CAdminShareConnection> m_connection;
     std::shared_ptr<CAgentSpecificInstall> m_policy;
     std::shared_ptr<util::CLog> m_log;
     remote::CGuestOsInfoPtr m_guestInfo;
     DWORD m_pollIntervalMs = 1000;
+    std::wstring m_packageFolder;
+    InstallPhaseObserver m_phaseObserver;
 };
 
 using CInstallerPtr = std::shared_ptr<CInstaller>;
