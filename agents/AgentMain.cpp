@@ -2,8 +2,10 @@
 // program for debugging:
 //
 //   NimboGuestAgent.exe                          started by the service control manager
-//   NimboGuestAgent.exe /console [/stopevent:N]  runs until Ctrl+C or until the named event N
-//                                                is set; the exit code is the one the service
+//   NimboGuestAgent.exe /console [/stopevent:N] [/readyevent:R]
+//                                                runs until Ctrl+C or until the named event N
+//                                                is set, and sets the named event R once it
+//                                                runs; the exit code is the one the service
 //                                                would report
 //
 // Both modes read NimboAgentConfig.xml beside the executable and log beside it.
@@ -62,12 +64,23 @@ private:
     DWORD m_checkPoint = 0;
 };
 
-class CNoStatus : public IAgentStatusSink
+// Console mode tells a parent that is not the service control manager (a test harness) that
+// the agent runs through a named event; without one it reports nothing.
+class CConsoleStatus : public IAgentStatusSink
 {
 public:
     void StartPending() noexcept override {}
-    void Running() noexcept override {}
+    void Running() noexcept override
+    {
+        if (m_ready)
+            SetEvent(m_ready.get());
+    }
     void StopPending() noexcept override {}
+
+    void SetReadyEvent(HANDLE ready) noexcept { m_ready.reset(ready); }
+
+private:
+    util::CEventHandle m_ready;
 };
 
 DWORD WINAPI ServiceControl(DWORD control, DWORD, void*, void*)
@@ -140,39 +153,49 @@ const wchar_t* SwitchValue(const wchar_t* arg, const wchar_t* name)
 
 int Usage()
 {
-    fwprintf(stderr, L"Usage: NimboGuestAgent.exe /console [/stopevent:<event name>]\n"
+    fwprintf(stderr, L"Usage: NimboGuestAgent.exe /console [/stopevent:<event name>] "
+                     L"[/readyevent:<event name>]\n"
                      L"Without arguments the agent expects to be started as a service.\n");
     return ERROR_INVALID_PARAMETER;
 }
 
+// Opens the named event, or creates it: the other side may not have made it yet. Null (after
+// a line on the error output) when neither works.
+HANDLE OpenNamedEvent(const wchar_t* role, const wchar_t* eventName)
+{
+    HANDLE named = CreateEventW(nullptr, TRUE, FALSE, eventName);
+    if (named == nullptr)
+    {
+        DWORD error = GetLastError();
+        fwprintf(stderr, L"The %ls event [%ls] cannot be created: error %lu.\n", role, eventName,
+                 static_cast<unsigned long>(error));
+    }
+    return named;
+}
+
 int RunConsole(int argc, wchar_t** argv)
 {
+    CConsoleStatus status;
     for (int i = 2; i < argc; ++i)
     {
-        if (const wchar_t* eventName = SwitchValue(argv[i], L"stopevent"))
-        {
-            if (*eventName == L'\0')
-                return Usage();
-            // Opened or created: whoever wants to stop us may have made it already.
-            HANDLE named = CreateEventW(nullptr, TRUE, FALSE, eventName);
-            if (named == nullptr)
-            {
-                DWORD error = GetLastError();
-                fwprintf(stderr, L"The stop event [%ls] cannot be created: error %lu.\n", eventName,
-                         static_cast<unsigned long>(error));
-                return static_cast<int>(EAgentExit::StartupFailed);
-            }
-            g_stopEvent.reset(named);
-        }
-        else
+        const wchar_t* stopName = SwitchValue(argv[i], L"stopevent");
+        const wchar_t* readyName = SwitchValue(argv[i], L"readyevent");
+        const wchar_t* eventName = stopName ? stopName : readyName;
+        if (eventName == nullptr || *eventName == L'\0')
             return Usage();
+        HANDLE named = OpenNamedEvent(stopName ? L"stop" : L"ready", eventName);
+        if (named == nullptr)
+            return static_cast<int>(EAgentExit::StartupFailed);
+        if (stopName)
+            g_stopEvent.reset(named);
+        else
+            status.SetReadyEvent(named);
     }
     SetConsoleCtrlHandler(&ConsoleControl, TRUE);
     CAgentLog log(DefaultLogPath(), true);
     if (!log.IsOpen())
         fwprintf(stderr, L"The log file [%ls] cannot be opened: error %lu.\n", log.Path().c_str(),
                  static_cast<unsigned long>(log.OpenError()));
-    CNoStatus status;
     CAgentRunner runner(log, ExecutableFolder(), std::wstring());
     return static_cast<int>(runner.Run(g_stopEvent.get(), status));
 }

@@ -34,15 +34,6 @@ SWorld& World()
     return *world;
 }
 
-std::wstring Trim(const std::wstring& s)
-{
-    size_t b = s.find_first_not_of(L" \t\r\n");
-    if (b == std::wstring::npos)
-        return std::wstring();
-    size_t e = s.find_last_not_of(L" \t\r\n");
-    return s.substr(b, e - b + 1);
-}
-
 std::wstring Lower(std::wstring s)
 {
     for (auto& c : s)
@@ -66,18 +57,6 @@ std::vector<std::wstring> Split(const std::wstring& s, wchar_t sep)
 DWORD Number(const std::wstring& s)
 {
     return static_cast<DWORD>(std::wcstoul(s.c_str(), nullptr, 0));
-}
-
-// A Linux path passes through Wine's Z: drive.
-std::wstring WindowsPath(const std::wstring& path)
-{
-    if (path.empty() || path[0] != L'/')
-        return path;
-    std::wstring result = L"Z:" + path;
-    for (auto& c : result)
-        if (c == L'/')
-            c = L'\\';
-    return result;
 }
 
 // The symbolic link behind a UNC name needs a Unix path; Wine's kernel32 translates.
@@ -354,6 +333,27 @@ void Parse(SWorld& w, const std::wstring& text, bool newFile)
 }
 
 }  // namespace
+
+std::wstring Trim(const std::wstring& s, const wchar_t* chars)
+{
+    size_t b = s.find_first_not_of(chars);
+    if (b == std::wstring::npos)
+        return std::wstring();
+    size_t e = s.find_last_not_of(chars);
+    return s.substr(b, e - b + 1);
+}
+
+// A Linux path passes through Wine's Z: drive.
+std::wstring WindowsPath(const std::wstring& path)
+{
+    if (path.empty() || path[0] != L'/')
+        return path;
+    std::wstring result = L"Z:" + path;
+    for (auto& c : result)
+        if (c == L'/')
+            c = L'\\';
+    return result;
+}
 
 bool EqualNoCase(const std::wstring& a, const std::wstring& b)
 {

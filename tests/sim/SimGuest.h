@@ -127,5 +127,9 @@ void MapAdminShare(const SGuest& guest);
 bool EqualNoCase(const std::wstring& a, const std::wstring& b);
 std::wstring HostOf(const std::wstring& uncName);   // "\\host\share" -> "host"; "" if malformed
 std::wstring StripBackslashes(const std::wstring& name);
+// s without the leading and trailing characters that are in chars.
+std::wstring Trim(const std::wstring& s, const wchar_t* chars = L" \t\r\n");
+// A Linux path ("/tmp/x") as Wine's Z: drive shows it; other paths unchanged.
+std::wstring WindowsPath(const std::wstring& path);
 
 }  // namespace sim

@@ -33,11 +33,7 @@ HKEY NewKey(const std::wstring& section, const std::wstring& path)
 
 std::wstring Trimmed(const std::wstring& path)
 {
-    size_t b = path.find_first_not_of(L'\\');
-    if (b == std::wstring::npos)
-        return std::wstring();
-    size_t e = path.find_last_not_of(L'\\');
-    return path.substr(b, e - b + 1);
+    return Trim(path, L"\\");
 }
 
 std::wstring Join(const std::wstring& parent, const std::wstring& child)

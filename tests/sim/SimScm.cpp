@@ -1,6 +1,8 @@
 // The simulated guests' service control managers.
 #include "tests/sim/SimScm.h"
 
+#include "foundation/Handle.h"
+
 #include <cwchar>
 #include <set>
 
@@ -14,11 +16,38 @@ struct STransition {
     int polls = -1;             // with pending: queries until the move, -1 for never
 };
 
+// A deployed agent executable started for a service, in console mode: it sets the ready event
+// once it runs and ends when the stop event is set. The job kills it when the job's handle
+// goes, also when this process ends without destroying the simulation.
+class CAgentProcess {
+public:
+    // Null with the launch's error code when the process cannot be started.
+    static std::unique_ptr<CAgentProcess> Launch(const std::wstring& image, DWORD& error);
+    // Kills a process that is still running and waits (briefly) until it has gone, so that its
+    // files are free when the caller goes on.
+    ~CAgentProcess();
+
+    DWORD Id() const { return m_id; }
+    bool Ready() const { return WaitForSingleObject(m_ready.get(), 0) == WAIT_OBJECT_0; }
+    // True with the exit code once the process has ended.
+    bool Ended(DWORD& exitCode) const;
+    void RequestStop() { SetEvent(m_stop.get()); }
+
+private:
+    util::CKernelHandle m_job;
+    util::CKernelHandle m_process;
+    util::CEventHandle m_ready;
+    util::CEventHandle m_stop;
+    DWORD m_id = 0;
+};
+
 struct SSimService {
     SServiceRecord record;
     STransition onStart;        // running, or start pending for a while
     STransition onStop;         // stopped, or stop pending for a while
-    int pendingPolls = -1;      // left in the current pending state, -1 for ever
+    bool held = false;          // a test hook keeps the service in its pending state
+    int pendingPolls = -1;      // while held: queries until the hook lets go, -1 for never
+    std::unique_ptr<CAgentProcess> agent;   // while the launched agent's process lives
     DWORD openError = 0;        // per-service refusals, from the description
     DWORD queryError = 0;
     DWORD startError = 0;
@@ -26,6 +55,73 @@ struct SSimService {
     DWORD deleteError = 0;
     unsigned handles = 0;
 };
+
+std::unique_ptr<CAgentProcess> CAgentProcess::Launch(const std::wstring& image, DWORD& error)
+{
+    static unsigned counter = 0;
+    const std::wstring stem = L"NimboSimAgent_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
+                              std::to_wstring(++counter);
+    std::unique_ptr<CAgentProcess> agent(new CAgentProcess);
+    agent->m_job.reset(CreateJobObjectW(nullptr, nullptr));
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    agent->m_ready.reset(CreateEventW(nullptr, TRUE, FALSE, (stem + L"_ready").c_str()));
+    agent->m_stop.reset(CreateEventW(nullptr, TRUE, FALSE, (stem + L"_stop").c_str()));
+    if (!agent->m_job || !agent->m_ready || !agent->m_stop ||
+        !SetInformationJobObject(agent->m_job.get(), JobObjectExtendedLimitInformation, &limits,
+                                 sizeof limits)) {
+        error = GetLastError();
+        return nullptr;
+    }
+
+    std::wstring commandLine = L"\"" + image + L"\" /console /stopevent:" + stem + L"_stop /readyevent:" +
+                               stem + L"_ready";
+    // The agent's folder is its working folder; when it is missing, the image's own lookup
+    // fails as Windows' would (3), not the working folder's (267).
+    const size_t slash = image.find_last_of(L'\\');
+    std::wstring folder = slash == std::wstring::npos ? std::wstring() : image.substr(0, slash);
+    const DWORD attributes = GetFileAttributesW(folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        folder.clear();
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    // Suspended until it is in the job, so that not even its first instructions escape it.
+    if (!CreateProcessW(image.c_str(), &commandLine[0], nullptr, nullptr, FALSE,
+                        CREATE_NO_WINDOW | CREATE_SUSPENDED, nullptr,
+                        folder.empty() ? nullptr : folder.c_str(), &startup, &process)) {
+        error = GetLastError();
+        return nullptr;
+    }
+    util::CThreadHandle thread(process.hThread);
+    agent->m_process.reset(process.hProcess);
+    agent->m_id = process.dwProcessId;
+    if (!AssignProcessToJobObject(agent->m_job.get(), agent->m_process.get())) {
+        error = GetLastError();
+        TerminateProcess(agent->m_process.get(), error);
+        return nullptr;
+    }
+    ResumeThread(thread.get());
+    return agent;
+}
+
+CAgentProcess::~CAgentProcess()
+{
+    DWORD exitCode = 0;
+    if (m_process && !Ended(exitCode)) {
+        TerminateJobObject(m_job.get(), ERROR_PROCESS_ABORTED);
+        WaitForSingleObject(m_process.get(), 5000);
+    }
+}
+
+bool CAgentProcess::Ended(DWORD& exitCode) const
+{
+    if (WaitForSingleObject(m_process.get(), 0) != WAIT_OBJECT_0)
+        return false;
+    if (!GetExitCodeProcess(m_process.get(), &exitCode))
+        exitCode = ERROR_PROCESS_ABORTED;
+    return true;
+}
 
 struct SScm {
     GuestPtr guest;
@@ -98,6 +194,7 @@ SSimService FromDescription(const SService& described)
         else if (key == L"stop_error") s.stopError = Number(value);
         else if (key == L"delete_error") s.deleteError = Number(value);
     }
+    s.held = s.record.state == SERVICE_START_PENDING || s.record.state == SERVICE_STOP_PENDING;
     return s;
 }
 
@@ -200,6 +297,42 @@ bool ValidServiceName(LPCWSTR name)
     return length > 0 && length <= 256 && !std::wcschr(name, L'/') && !std::wcschr(name, L'\\');
 }
 
+// Checks a call on a manager handle about the service `name`: the handle (6), the right (5),
+// the name (123), the guest still described (6). Null, with the last error set, when a check
+// fails; `handle` receives the handle's record.
+SScm* CheckedManager(SC_HANDLE manager, DWORD right, LPCWSTR name, SHandle*& handle)
+{
+    handle = Live(manager);
+    if (!handle || handle->kind != EHandleKind::Manager)
+        return Fail(ERROR_INVALID_HANDLE, static_cast<SScm*>(nullptr));
+    if (right && !(handle->access & right))
+        return Fail(ERROR_ACCESS_DENIED, static_cast<SScm*>(nullptr));
+    if (!ValidServiceName(name))
+        return Fail(ERROR_INVALID_NAME, static_cast<SScm*>(nullptr));
+    GuestPtr guest = FindGuest(handle->section);
+    if (!guest)
+        return Fail(ERROR_INVALID_HANDLE, static_cast<SScm*>(nullptr));
+    return &ScmOf(guest);
+}
+
+// Checks a call on a service handle in the manager's order: the handle (6), the right (5), the
+// status buffer of a call that fills one (998), the service still there (1060). Null, with the
+// last error set, when a check fails; `handle` receives the handle's record.
+SSimService* CheckedService(SC_HANDLE service, DWORD right, bool statusMissing = false,
+                            SHandle** handle = nullptr)
+{
+    SHandle* h = Live(service);
+    if (!h || h->kind != EHandleKind::Service)
+        return Fail(ERROR_INVALID_HANDLE, static_cast<SSimService*>(nullptr));
+    if (right && !(h->access & right))
+        return Fail(ERROR_ACCESS_DENIED, static_cast<SSimService*>(nullptr));
+    if (statusMissing)
+        return Fail(ERROR_INVALID_ADDRESS, static_cast<SSimService*>(nullptr));
+    if (handle)
+        *handle = h;
+    return ServiceOf(h);
+}
+
 std::vector<std::wstring> SplitMultiString(LPCWSTR text)
 {
     std::vector<std::wstring> names;
@@ -213,6 +346,8 @@ void FillStatus(const SSimService& s, LPSERVICE_STATUS status)
     *status = SERVICE_STATUS{};
     status->dwServiceType = s.record.serviceType;
     status->dwCurrentState = s.record.state;
+    status->dwWin32ExitCode = s.record.win32ExitCode;
+    status->dwServiceSpecificExitCode = s.record.serviceSpecificExitCode;
     status->dwControlsAccepted = s.record.state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP : 0;
     status->dwWaitHint = s.record.state == SERVICE_START_PENDING ||
                                  s.record.state == SERVICE_STOP_PENDING
@@ -220,35 +355,102 @@ void FillStatus(const SSimService& s, LPSERVICE_STATUS status)
                              : 0;
 }
 
-void EnterState(SSimService& s, DWORD settled, const STransition& how)
+// The agent image behind a binary path that lies below the guest's share (share_path on the
+// guest, admin_share here); empty for any other path. The program is found as Windows finds
+// it: the quoted part, or else the shortest part up to a space (".exe" added when it has no
+// extension) that names a file, the whole path when none does. Arguments are dropped.
+std::wstring ImageOnShare(const SGuest& guest, const std::wstring& binaryPath)
 {
-    if (how.pending) {
-        s.record.state = settled == SERVICE_RUNNING ? SERVICE_START_PENDING : SERVICE_STOP_PENDING;
-        s.pendingPolls = how.polls;
-    } else {
-        s.record.state = settled;
-        s.pendingPolls = -1;
+    std::wstring prefix = guest.shareLocalPath;
+    while (!prefix.empty() && prefix.back() == L'\\')
+        prefix.pop_back();
+    prefix += L'\\';
+    const bool quoted = !binaryPath.empty() && binaryPath[0] == L'"';
+    const std::wstring onGuest = quoted ? binaryPath.substr(1, binaryPath.find(L'"', 1) - 1) : binaryPath;
+    if (guest.adminFolder.empty() || prefix.size() == 1 || onGuest.size() <= prefix.size() ||
+        _wcsnicmp(onGuest.c_str(), prefix.c_str(), prefix.size()) != 0)
+        return std::wstring();
+    const std::wstring folder = WindowsPath(guest.adminFolder) + L'\\';
+    const std::wstring rest = onGuest.substr(prefix.size());
+    if (quoted)
+        return folder + rest;
+    for (size_t end = rest.find(L' ');; end = rest.find(L' ', end + 1)) {
+        std::wstring candidate = folder + rest.substr(0, end);
+        size_t slash = candidate.find_last_of(L'\\');
+        if (candidate.find(L'.', slash) == std::wstring::npos)
+            candidate += L".exe";
+        if (end == std::wstring::npos || GetFileAttributesW(candidate.c_str()) != INVALID_FILE_ATTRIBUTES)
+            return candidate;
     }
 }
 
-// Starting a simulated service: the one place where a start takes effect.
-void StartSimulatedService(const SGuest&, SSimService& s)
+// Moves a service out of its pending state once nothing holds it there: a hook's count of
+// status queries, and for a launched agent its ready event or its end. A process that ends
+// stops the service with its exit code, whatever the state (a held stop stays held).
+void Settle(SSimService& s)
 {
-    ++s.record.startRequests;
-    EnterState(s, SERVICE_RUNNING, s.onStart);
+    DWORD& state = s.record.state;
+    DWORD exitCode = 0;
+    if (s.agent && s.agent->Ended(exitCode)) {
+        s.agent.reset();
+        s.record.win32ExitCode = exitCode == 0 ? NO_ERROR : ERROR_SERVICE_SPECIFIC_ERROR;
+        s.record.serviceSpecificExitCode = exitCode;
+        if (!(state == SERVICE_STOP_PENDING && s.held)) {
+            state = SERVICE_STOPPED;
+            s.held = false;
+        }
+    }
+    if (s.held)
+        return;
+    if (state == SERVICE_START_PENDING && (!s.agent || s.agent->Ready()))
+        state = SERVICE_RUNNING;
+    else if (state == SERVICE_STOP_PENDING && !s.agent)
+        state = SERVICE_STOPPED;
 }
 
-void StopSimulatedService(const SGuest&, SSimService& s)
+void EnterPending(SSimService& s, DWORD pending, const STransition& how)
+{
+    s.record.state = pending;
+    s.held = how.pending;
+    s.pendingPolls = how.polls;
+    Settle(s);
+}
+
+// Starting a simulated service: the one place where a start takes effect. A binary below the
+// guest's share is launched for real; 0 or the code StartServiceW fails with.
+DWORD StartSimulatedService(const SGuest& guest, SSimService& s)
+{
+    ++s.record.startRequests;
+    std::wstring image = ImageOnShare(guest, s.record.binaryPath);
+    if (!image.empty()) {
+        DWORD error = 0;
+        s.agent = CAgentProcess::Launch(image, error);
+        if (!s.agent)
+            return error;
+        s.record.agentProcessId = s.agent->Id();
+    }
+    s.record.win32ExitCode = NO_ERROR;
+    s.record.serviceSpecificExitCode = 0;
+    EnterPending(s, SERVICE_START_PENDING, s.onStart);
+    return 0;
+}
+
+void StopSimulatedService(SSimService& s)
 {
     ++s.record.stopRequests;
-    EnterState(s, SERVICE_STOPPED, s.onStop);
+    if (s.agent)
+        s.agent->RequestStop();
+    EnterPending(s, SERVICE_STOP_PENDING, s.onStop);
 }
 
 // A service marked for deletion goes once it is stopped and its last handle is closed.
 void RemoveIfGone(SScm& scm, const std::wstring& key)
 {
     auto it = scm.services.find(key);
-    if (it != scm.services.end() && it->second.record.markedForDelete && it->second.handles == 0 &&
+    if (it == scm.services.end())
+        return;
+    Settle(it->second);   // an agent that has ended by itself has stopped its service
+    if (it->second.record.markedForDelete && it->second.handles == 0 &&
         it->second.record.state == SERVICE_STOPPED)
         scm.services.erase(it);
 }
@@ -275,22 +477,18 @@ SC_HANDLE ScmCreateService(SC_HANDLE manager, LPCWSTR serviceName, LPCWSTR displ
                            LPCWSTR password)
 {
     auto guard = WorldLock();
-    SHandle* h = Live(manager);
-    if (!h || h->kind != EHandleKind::Manager)
-        return Fail(ERROR_INVALID_HANDLE, SC_HANDLE());
-    if (!(h->access & SC_MANAGER_CREATE_SERVICE))
-        return Fail(ERROR_ACCESS_DENIED, SC_HANDLE());
-    if (!ValidServiceName(serviceName) || (displayName && std::wcslen(displayName) > 256))
+    SHandle* h = nullptr;
+    SScm* manages = CheckedManager(manager, SC_MANAGER_CREATE_SERVICE, serviceName, h);
+    if (!manages)
+        return nullptr;
+    if (displayName && std::wcslen(displayName) > 256)
         return Fail(ERROR_INVALID_NAME, SC_HANDLE());
     if (!binaryPathName || !*binaryPathName || startType > SERVICE_DISABLED ||
         errorControl > SERVICE_ERROR_CRITICAL ||
         !(serviceType & (SERVICE_WIN32_OWN_PROCESS | SERVICE_WIN32_SHARE_PROCESS)) ||
         (tagId && !loadOrderGroup))
         return Fail(ERROR_INVALID_PARAMETER, SC_HANDLE());
-    GuestPtr guest = FindGuest(h->section);
-    if (!guest)
-        return Fail(ERROR_INVALID_HANDLE, SC_HANDLE());
-    SScm& scm = ScmOf(guest);
+    SScm& scm = *manages;
     std::wstring key = Lower(serviceName);
     auto existing = scm.services.find(key);
     if (existing != scm.services.end())
@@ -314,22 +512,18 @@ SC_HANDLE ScmCreateService(SC_HANDLE manager, LPCWSTR serviceName, LPCWSTR displ
     if (dependencies)
         r.dependencies = SplitMultiString(dependencies);
     s.handles = 1;
-    scm.services[key] = s;
+    scm.services[key] = std::move(s);
     return NewHandle(EHandleKind::Service, h->section, key, ServiceRights(desiredAccess));
 }
 
 SC_HANDLE ScmOpenService(SC_HANDLE manager, LPCWSTR serviceName, DWORD desiredAccess)
 {
     auto guard = WorldLock();
-    SHandle* h = Live(manager);
-    if (!h || h->kind != EHandleKind::Manager)
-        return Fail(ERROR_INVALID_HANDLE, SC_HANDLE());
-    if (!ValidServiceName(serviceName))
-        return Fail(ERROR_INVALID_NAME, SC_HANDLE());
-    GuestPtr guest = FindGuest(h->section);
-    if (!guest)
-        return Fail(ERROR_INVALID_HANDLE, SC_HANDLE());
-    SScm& scm = ScmOf(guest);
+    SHandle* h = nullptr;
+    SScm* manages = CheckedManager(manager, 0, serviceName, h);
+    if (!manages)
+        return nullptr;
+    SScm& scm = *manages;
     std::wstring key = Lower(serviceName);
     auto it = scm.services.find(key);
     if (it == scm.services.end())
@@ -343,28 +537,19 @@ SC_HANDLE ScmOpenService(SC_HANDLE manager, LPCWSTR serviceName, DWORD desiredAc
 BOOL ScmQueryStatus(SC_HANDLE service, LPSERVICE_STATUS status)
 {
     auto guard = WorldLock();
-    SHandle* h = Live(service);
-    if (!h || h->kind != EHandleKind::Service)
-        return Fail(ERROR_INVALID_HANDLE, FALSE);
-    if (!(h->access & SERVICE_QUERY_STATUS))
-        return Fail(ERROR_ACCESS_DENIED, FALSE);
-    if (!status)
-        return Fail(ERROR_INVALID_ADDRESS, FALSE);
-    SSimService* s = ServiceOf(h);
+    SSimService* s = CheckedService(service, SERVICE_QUERY_STATUS, !status);
     if (!s)
         return FALSE;
     if (s->queryError)
         return Fail(s->queryError, FALSE);
     ++s->record.statusQueries;
-    DWORD& state = s->record.state;
-    if ((state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING) && s->pendingPolls >= 0) {
-        if (s->pendingPolls == 0) {
-            state = state == SERVICE_START_PENDING ? SERVICE_RUNNING : SERVICE_STOPPED;
-            s->pendingPolls = -1;
-        } else {
+    if (s->held && s->pendingPolls >= 0) {
+        if (s->pendingPolls == 0)
+            s->held = false;
+        else
             --s->pendingPolls;
-        }
     }
+    Settle(*s);
     FillStatus(*s, status);
     return TRUE;
 }
@@ -372,12 +557,8 @@ BOOL ScmQueryStatus(SC_HANDLE service, LPSERVICE_STATUS status)
 BOOL ScmStart(SC_HANDLE service, DWORD, LPCWSTR*)
 {
     auto guard = WorldLock();
-    SHandle* h = Live(service);
-    if (!h || h->kind != EHandleKind::Service)
-        return Fail(ERROR_INVALID_HANDLE, FALSE);
-    if (!(h->access & SERVICE_START))
-        return Fail(ERROR_ACCESS_DENIED, FALSE);
-    SSimService* s = ServiceOf(h);
+    SHandle* h = nullptr;
+    SSimService* s = CheckedService(service, SERVICE_START, false, &h);
     if (!s)
         return FALSE;
     if (s->startError)
@@ -386,31 +567,27 @@ BOOL ScmStart(SC_HANDLE service, DWORD, LPCWSTR*)
         return Fail(ERROR_SERVICE_MARKED_FOR_DELETE, FALSE);
     if (s->record.startType == SERVICE_DISABLED)
         return Fail(ERROR_SERVICE_DISABLED, FALSE);
+    Settle(*s);
     if (s->record.state != SERVICE_STOPPED)
         return Fail(ERROR_SERVICE_ALREADY_RUNNING, FALSE);
-    StartSimulatedService(*FindGuest(h->section), *s);
-    return TRUE;
+    DWORD error = StartSimulatedService(*FindGuest(h->section), *s);
+    return error ? Fail(error, FALSE) : TRUE;
 }
 
 BOOL ScmControl(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status)
 {
     auto guard = WorldLock();
-    SHandle* h = Live(service);
-    if (!h || h->kind != EHandleKind::Service)
-        return Fail(ERROR_INVALID_HANDLE, FALSE);
-    if (control == SERVICE_CONTROL_STOP && !(h->access & SERVICE_STOP))
-        return Fail(ERROR_ACCESS_DENIED, FALSE);
-    if (control == SERVICE_CONTROL_INTERROGATE && !(h->access & SERVICE_INTERROGATE))
-        return Fail(ERROR_ACCESS_DENIED, FALSE);
-    if (!status)
-        return Fail(ERROR_INVALID_ADDRESS, FALSE);
-    SSimService* s = ServiceOf(h);
+    const DWORD right = control == SERVICE_CONTROL_STOP          ? SERVICE_STOP
+                        : control == SERVICE_CONTROL_INTERROGATE ? SERVICE_INTERROGATE
+                                                                 : 0;
+    SSimService* s = CheckedService(service, right, !status);
     if (!s)
         return FALSE;
     if (control != SERVICE_CONTROL_STOP && control != SERVICE_CONTROL_INTERROGATE)
         return Fail(ERROR_INVALID_SERVICE_CONTROL, FALSE);
     if (control == SERVICE_CONTROL_STOP && s->stopError)
         return Fail(s->stopError, FALSE);
+    Settle(*s);
     if (s->record.state == SERVICE_STOPPED)
         return Fail(ERROR_SERVICE_NOT_ACTIVE, FALSE);
     if (s->record.state != SERVICE_RUNNING) {
@@ -419,7 +596,7 @@ BOOL ScmControl(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status)
         return Fail(ERROR_SERVICE_CANNOT_ACCEPT_CTRL, FALSE);
     }
     if (control == SERVICE_CONTROL_STOP)
-        StopSimulatedService(*FindGuest(h->section), *s);
+        StopSimulatedService(*s);
     FillStatus(*s, status);
     return TRUE;
 }
@@ -427,12 +604,7 @@ BOOL ScmControl(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status)
 BOOL ScmDelete(SC_HANDLE service)
 {
     auto guard = WorldLock();
-    SHandle* h = Live(service);
-    if (!h || h->kind != EHandleKind::Service)
-        return Fail(ERROR_INVALID_HANDLE, FALSE);
-    if (!(h->access & DELETE))
-        return Fail(ERROR_ACCESS_DENIED, FALSE);
-    SSimService* s = ServiceOf(h);
+    SSimService* s = CheckedService(service, DELETE);
     if (!s)
         return FALSE;
     if (s->deleteError)
@@ -480,6 +652,7 @@ bool ScmFindService(const std::wstring& host, const std::wstring& name, SService
     auto it = scm.services.find(Lower(name));
     if (it == scm.services.end())
         return false;
+    Settle(it->second);
     record = it->second.record;
     return true;
 }

@@ -3,7 +3,9 @@
 //
 // Each guest has one service control manager per process. It starts with the services of the
 // guest's description and is built again when those lines change; services created, started
-// or deleted by the calls live until then. See docs/SimulatedGuests.md for the service keys.
+// or deleted by the calls live until then. A service whose binary path lies below the guest's
+// share starts the agent executable found there as a real process, and its state follows that
+// process. See docs/SimulatedGuests.md for the service keys and the launch.
 #pragma once
 
 #include "tests/sim/SimGuest.h"
@@ -44,6 +46,11 @@ struct SServiceRecord {
     bool hasDependencies = false;       // false: null dependencies
     std::vector<std::wstring> dependencies;
     DWORD state = SERVICE_STOPPED;
+    // How the last run ended: ERROR_SERVICE_SPECIFIC_ERROR with the agent's exit code when
+    // its process ended with one, otherwise 0.
+    DWORD win32ExitCode = NO_ERROR;
+    DWORD serviceSpecificExitCode = 0;
+    DWORD agentProcessId = 0;           // the agent process last launched, 0 if none was
     bool markedForDelete = false;
     unsigned startRequests = 0;         // StartServiceW calls that reached the service
     unsigned stopRequests = 0;          // stop controls that reached the service
