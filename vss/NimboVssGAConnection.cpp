@@ -1,6 +1,11 @@
 #include "vss/NimboVssGAConnection.h"
 
+#include "deploy/Installer.h"
+#include "foundation/ComBoundary.h"
+#include "foundation/Exc.h"
 #include "module/ClassMap.h"
+#include "vss/NimboVssGAInstaller.h"
+#include "vss/VssSpecificInstall.h"
 
 namespace vss
 {
@@ -21,13 +26,38 @@ HRESULT CNimboVssGAConnection::Connect(BSTR machineName, BSTR login, BSTR pwd) n
     return m_core.Connect(machineName, login, pwd);
 }
 
-// The installer object and the freeze control object are not part of this build yet: both
-// members answer E_NOTIMPL until those children exist.
+// The engine is made once, by the first call that finds the slot empty, and then shared by
+// every installer object of this connection until Disconnect.
 HRESULT CNimboVssGAConnection::get_Installer(INimboGAInstaller** ppInstaller) noexcept
 {
-    return CGAConnectionCore::ChildNotAvailable(ppInstaller);
+    if (ppInstaller)
+        *ppInstaller = nullptr;
+    return util::ComBoundary(&m_core.GetCoclass(), IID_INimboGAConnection, [&]() -> HRESULT {
+        if (!m_installerSlot->Get())
+        {
+            const std::shared_ptr<CAdminShareConnection>& share = m_core.GetShareConnection();
+            if (!share)
+                throw CExc(MsgText(110), E_FAIL);
+            m_installerSlot->Set(std::make_shared<install::CInstaller>(
+                share, std::make_shared<CVssSpecificInstall>(), m_core.GetLog()));
+        }
+        util::CComPtr<INimboGAInstaller> installer;
+        try
+        {
+            installer = CreateNimboVssGAInstaller(m_installerSlot);
+        }
+        catch (CExc& e)
+        {
+            e.AddMessage(123, L"CNimboVssGAInstaller");
+            throw;
+        }
+        // A null ppInstaller is answered by this query (E_POINTER), after the engine exists.
+        return installer->QueryInterface(IID_INimboGAInstaller, reinterpret_cast<void**>(ppInstaller));
+    });
 }
 
+// The freeze control object is not part of this build yet: the member answers E_NOTIMPL until
+// it exists.
 HRESULT CNimboVssGAConnection::get_Ctrl(IDispatch** ppCtrl) noexcept
 {
     return CGAConnectionCore::ChildNotAvailable(ppCtrl);

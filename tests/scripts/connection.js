@@ -1,34 +1,10 @@
 // Both connection classes driven the way a script client drives them: create by ProgID,
 // InitLogging, Connect to simulated guests (see connection_guests.txt), Disconnect; failures
 // checked by err.number and the description line by line, and the log file read back.
+eval(new ActiveXObject("Scripting.FileSystemObject").OpenTextFile(
+    WScript.ScriptFullName.replace(/[^\\/]*$/, "checks.js"), 1).ReadAll());
 var fso = new ActiveXObject("Scripting.FileSystemObject");
-var failures = 0;
 var PASSWORD = "S3cr3t-Pa55";
-
-function check(condition, what) {
-    if (!condition) {
-        failures++;
-        WScript.Echo("FAIL: " + what);
-    }
-}
-
-function checkEqual(expected, actual, what) {
-    check(expected === actual, what + ": expected [" + expected + "], got [" + actual + "]");
-}
-
-function hex(n) {
-    return "0x" + (n >>> 0).toString(16).toUpperCase();
-}
-
-// Runs f and gives back the error it raised, or null.
-function caught(f) {
-    try {
-        f();
-    } catch (e) {
-        return e;
-    }
-    return null;
-}
 
 // The text of each line after "[<time stamp>]": the level word, two blanks, the message.
 function readLog(path) {
@@ -147,16 +123,4 @@ function main() {
 
 }
 
-try {
-    main();
-} catch (e) {
-    failures++;
-    WScript.Echo("FAIL: unexpected error " + hex(e.number) + ": " + e.description);
-}
-
-if (failures > 0) {
-    WScript.Echo(failures + " check(s) failed");
-    WScript.Quit(1);
-}
-WScript.Echo("ok");
-WScript.Quit(0);
+runChecks(main);

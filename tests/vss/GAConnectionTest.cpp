@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/module/ComTestSupport.h"
 #include "NimboGuestAgentCtrl.h"
 #include "foundation/ComTypes.h"
 #include "foundation/Messages.h"
@@ -116,30 +117,6 @@ bool Contains(const std::vector<SLogLine>& lines, const SLogLine& wanted)
         if (line == wanted)
             return true;
     return false;
-}
-
-struct SErrorInfo
-{
-    bool present = false;
-    std::wstring description;
-    std::wstring source;
-    GUID guid = GUID_NULL;
-};
-
-SErrorInfo TakeErrorInfo()
-{
-    SErrorInfo result;
-    CComPtr<IErrorInfo> info;
-    if (GetErrorInfo(0, info.put()) != S_OK || !info)
-        return result;
-    result.present = true;
-    CBstr text;
-    if (SUCCEEDED(info->GetDescription(text.put())))
-        result.description = text.Text();
-    if (SUCCEEDED(info->GetSource(text.put())))
-        result.source = text.Text();
-    info->GetGUID(&result.guid);
-    return result;
 }
 
 std::wstring Win32Sentence(DWORD code)
@@ -284,7 +261,7 @@ TEST_P(GAConnection, ConnectResultErrorInfoAndLog)
         ASSERT_EQ(S_OK, InitLogging(ENimboGuestAgentLogTrace, logPath.c_str()));
 
         const HRESULT hr = Connect(c.machine, c.login, c.pwd);
-        const SErrorInfo error = TakeErrorInfo();
+        const comtest::SErrorInfo error = comtest::TakeErrorInfo();
         const std::wstring announce =
             L"Connecting to a remote host. Host: [" + std::wstring(c.machine) + L"]. Specified account: [" + c.account + L"].";
         const std::wstring failure = L"Cannot connect to the host's administrative share. Host:  [" +
@@ -398,9 +375,9 @@ TEST_P(GAConnection, NullArgumentsAreRefusedWithoutErrorInfoOrSideEffects)
     const size_t linesBefore = ReadLog(logPath).size();
 
     EXPECT_EQ(E_INVALIDARG, Connect(nullptr, L"admin", kPassword));
-    EXPECT_FALSE(TakeErrorInfo().present);
+    EXPECT_FALSE(comtest::TakeErrorInfo().present);
     EXPECT_EQ(E_INVALIDARG, InitLogging(ENimboGuestAgentLogTrace, nullptr));
-    EXPECT_FALSE(TakeErrorInfo().present);
+    EXPECT_FALSE(comtest::TakeErrorInfo().present);
     EXPECT_EQ(linesBefore, ReadLog(logPath).size());
 
     // The earlier writer is still the one in use.

@@ -1,0 +1,182 @@
+// The VSS agent's installation road driven the way a backup application's script drives it:
+// connect, collect the guest's metrics, install, look at the agent's files on the guest's share,
+// start, uninstall; then the refusals: before Connect, on guests without a VSS package, after
+// Disconnect. Guests: install_road_guests.txt; argument 0: the folder that holds their shares.
+eval(new ActiveXObject("Scripting.FileSystemObject").OpenTextFile(
+    WScript.ScriptFullName.replace(/[^\\/]*$/, "checks.js"), 1).ReadAll());
+var fso = new ActiveXObject("Scripting.FileSystemObject");
+var shell = new ActiveXObject("WScript.Shell");
+var LOGIN = "ROAD\\backup";
+var PASSWORD = "Road-Pa55";
+var CONNECTION_CLSID = "{4B9E5018-1369-4247-8BF0-045C6FE5C060}";
+
+var NOT_INSTALLED = 0, INSTALLED_STOPPED = 1, INSTALLED_RUNNING = 2;
+var OS_XP = 3, OS_2003 = 4, OS_LONGHORN = 6;
+var X86 = 1, AMD64 = 2, IA64 = 3;
+
+var MSG_NOT_CONNECTED = "Connection to the target server was not established.";
+var MSG_CLOSED = "Connection to the remote server is closed or not established.";
+
+// The error of f: its number and its description, line by line (null: any description).
+function checkError(f, number, lines, what) {
+    var e = caught(f);
+    check(e !== null, what + ": no error");
+    if (e === null)
+        return;
+    checkEqual(hex(number), hex(e.number), what + ": err.number");
+    if (lines === null)
+        return;
+    var actual = e.description.split("\r\n");
+    checkEqual(lines.length, actual.length, what + ": number of lines in [" + e.description + "]");
+    for (var i = 0; i < lines.length && i < actual.length; i++)
+        checkEqual(lines[i], actual[i], what + ": line " + (i + 1));
+}
+
+function folderOf(path) {
+    return path.substring(0, path.lastIndexOf("\\"));
+}
+
+// Exactly these files in the folder (Wine's JScript cannot enumerate the Files collection).
+function checkFiles(folder, names, what) {
+    checkEqual(names.length, fso.GetFolder(folder).Files.Count, what + ": number of files");
+    for (var i = 0; i < names.length; i++)
+        check(fso.FileExists(folder + "\\" + names[i]), what + ": " + names[i] + " is missing");
+}
+
+function checkMetrics(metrics, osType, platform, supported, what) {
+    checkEqual(osType, metrics.OsType, what + ": OsType");
+    checkEqual(platform, metrics.OsPlatform, what + ": OsPlatform");
+    checkEqual(supported, metrics.Supported, what + ": Supported");
+}
+
+// The configuration file the agent reads on the guest.
+function checkConfig(path) {
+    var doc = new ActiveXObject("Msxml2.DOMDocument");
+    doc.async = false;
+    check(doc.load(path), "NimboAgentConfig.xml loads");
+    var root = doc.documentElement;
+    checkEqual("GuestAgentConfig", root.nodeName, "config: root element");
+    checkEqual("NimboVssSupport", root.getAttribute("ServiceName"), "config: ServiceName");
+    var children = root.childNodes;
+    var elements = [];
+    for (var i = 0; i < children.length; i++)
+        if (children.item(i).nodeType === 1)
+            elements.push(children.item(i));
+    checkEqual(2, elements.length, "config: elements below the root");
+    if (elements.length !== 2)
+        return;
+    checkEqual("PluginsCnt", elements[0].nodeName, "config: first element");
+    var plugins = elements[0].getElementsByTagName("Plugin");
+    checkEqual(1, plugins.length, "config: plugins");
+    if (plugins.length === 1)
+        checkEqual("NimboVssSupport.dll", plugins.item(0).getAttribute("Path"), "config: plugin path");
+    checkEqual("PortsCfg", elements[1].nodeName, "config: second element");
+    checkEqual("true", elements[1].getAttribute("UseDynPort"), "config: UseDynPort");
+    checkEqual(null, elements[1].getAttribute("StaticPort"), "config: StaticPort");
+}
+
+function main() {
+    var shares = WScript.Arguments(0).replace(/\//g, "\\");
+    var guests = ["vm2008", "vmstopped", "vmxp64", "vmia64"];
+    if (!fso.FolderExists(shares))
+        fso.CreateFolder(shares);
+    // Only the agent's folder is ever made on a share; a failed earlier run may have left one.
+    for (var g = 0; g < guests.length; g++) {
+        var folder = shares + "\\" + guests[g];
+        if (!fso.FolderExists(folder))
+            fso.CreateFolder(folder);
+        if (fso.FolderExists(folder + "\\NimboVssSupport"))
+            fso.DeleteFolder(folder + "\\NimboVssSupport", true);
+    }
+    var dll = shell.RegRead("HKCR\\CLSID\\" + CONNECTION_CLSID + "\\InprocServer32\\");
+    var packageFolder = folderOf(dll) + "\\NimboGuestAgents";
+    var logPath = fso.GetSpecialFolder(2).Path + "\\nimbo-install-road.log";
+    if (fso.FileExists(logPath))
+        fso.DeleteFile(logPath);
+
+    var conn = new ActiveXObject("NimboGuestAgentCtrl.NimboVssGAConnection");
+    conn.InitLogging(1, logPath);
+    checkError(function () { return conn.Installer; }, 0x80004005, [MSG_NOT_CONNECTED], "Installer before Connect");
+
+    // The supported guest, from metrics to uninstall.
+    conn.Connect("vm2008", LOGIN, PASSWORD);
+    var installer = conn.Installer;
+    var metrics = installer.CollectGuestMetrics();
+    checkMetrics(metrics, OS_LONGHORN, AMD64, true, "vm2008");
+    checkEqual(NOT_INSTALLED, installer.GetGateState(), "vm2008 before Install");
+
+    installer.Install();
+    checkEqual(INSTALLED_RUNNING, installer.GetGateState(), "vm2008 after Install");
+    // The agent's folder as the guest holds it, and the same folder through the share.
+    var agentFolder = shares + "\\vm2008\\NimboVssSupport";
+    // Besides the three deployed files the started agent writes its own log there (kept open
+    // while it runs): proof that the deployed agent was launched from this folder.
+    checkFiles(agentFolder, ["NimboGuestAgent.exe", "NimboVssSupport.dll", "NimboAgentConfig.xml", "NimboGuestAgent.log"],
+               "agent's folder");
+    checkEqual(fso.GetFile(packageFolder + "\\NimboGuestAgent_X64.exe").Size,
+               fso.GetFile(agentFolder + "\\NimboGuestAgent.exe").Size, "agent executable copied whole");
+    checkEqual(fso.GetFile(packageFolder + "\\NimboVssSupport2003_X64.dll").Size,
+               fso.GetFile(agentFolder + "\\NimboVssSupport.dll").Size, "plugin copied whole");
+    check(fso.FileExists("\\\\vm2008\\ADMIN$\\NimboVssSupport\\NimboAgentConfig.xml"), "config file through the share");
+    checkConfig(agentFolder + "\\NimboAgentConfig.xml");
+
+    installer.RunGate();
+    checkEqual(INSTALLED_RUNNING, installer.GetGateState(), "vm2008 after RunGate");
+    // Another installer object of the connection works on the same engine.
+    checkEqual(INSTALLED_RUNNING, conn.Installer.GetGateState(), "vm2008 through a second installer object");
+    checkError(function () { return installer.PluginSpecificInfo; }, 0x80004001, null, "PluginSpecificInfo");
+
+    installer.Uninstall();
+    checkEqual(NOT_INSTALLED, installer.GetGateState(), "vm2008 after Uninstall");
+    check(!fso.FolderExists(agentFolder), "the agent's folder is removed by Uninstall");
+    installer.Uninstall();  // nothing left to remove: still a success
+
+    conn.Disconnect();
+    checkError(function () { installer.Install(); }, 0x80070003, [MSG_CLOSED], "Install after Disconnect");
+    checkError(function () { installer.GetGateState(); }, 0x80070003, [MSG_CLOSED], "GetGateState after Disconnect");
+    checkError(function () { return conn.Installer; }, 0x80004005, [MSG_NOT_CONNECTED], "Installer after Disconnect");
+    checkMetrics(metrics, OS_LONGHORN, AMD64, true, "vm2008 metrics after Disconnect");
+
+    // An agent service that exists but is stopped is started by RunGate.
+    conn.Connect("vmstopped", LOGIN, PASSWORD);
+    installer = conn.Installer;
+    checkMetrics(installer.CollectGuestMetrics(), OS_2003, X86, true, "vmstopped");
+    checkEqual(INSTALLED_STOPPED, installer.GetGateState(), "vmstopped before RunGate");
+    installer.RunGate();
+    checkEqual(INSTALLED_RUNNING, installer.GetGateState(), "vmstopped after RunGate");
+    conn.Disconnect();
+
+    // Guests without a VSS package: the installation is refused and nothing stays behind.
+    var refused = [
+        {host: "vmxp64", osType: OS_XP, platform: AMD64, lines: [
+            "Cannot upload guest agent's files to the administrative share  [\\\\vmxp64\\ADMIN$].",
+            "Cannot upload the VSS package.",
+            "Guest's OS is not supported. OS: [%]."]},
+        {host: "vmia64", osType: OS_2003, platform: IA64, lines: [
+            "Cannot upload guest agent's files to the administrative share  [\\\\vmia64\\ADMIN$].",
+            "Guest's platform is not supported. Platform: [IA64]."]}
+    ];
+    for (var r = 0; r < refused.length; r++) {
+        var host = refused[r].host;
+        conn.Connect(host, LOGIN, PASSWORD);
+        installer = conn.Installer;
+        checkMetrics(installer.CollectGuestMetrics(), refused[r].osType, refused[r].platform, false, host);
+        checkError(function () { installer.Install(); }, 0x80004005, refused[r].lines, host + " Install");
+        checkFiles(shares + "\\" + host, [], host + ": share after the refused Install");
+        checkEqual(0, fso.GetFolder(shares + "\\" + host).SubFolders.Count, host + ": folders left on the share");
+        checkEqual(NOT_INSTALLED, installer.GetGateState(), host + " after the refused Install");
+        conn.Disconnect();
+    }
+    conn = null;
+    CollectGarbage();
+
+    // The failed installations are in the log, each after its scope closed as failed.
+    var text = fso.OpenTextFile(logPath, 1).ReadAll();
+    var failed = text.split("Info  Installing agent.Failed.").length - 1;
+    checkEqual(2, failed, "failed installation scopes in the log");
+    checkEqual(2, text.split("Error  Cannot install agent.").length - 1, "installation failures in the log");
+    check(text.indexOf("Info  Installing agent.Ok.") >= 0, "the successful installation in the log");
+    check(text.indexOf(PASSWORD) < 0, "the password is in the log");
+}
+
+runChecks(main);

@@ -1,0 +1,111 @@
+#include "vss/NimboVssGAInstaller.h"
+
+#include "deploy/Installer.h"
+#include "foundation/ComBoundary.h"
+#include "foundation/Exc.h"
+#include "vss/CoGuestMetrics.h"
+
+namespace vss
+{
+namespace
+{
+// The class has no ProgID, so its errors carry no source.
+template <class Body>
+HRESULT InstallerBoundary(Body&& body) noexcept
+{
+    return util::ComBoundary(nullptr, IID_INimboGAInstaller, std::forward<Body>(body));
+}
+
+// The error of a member called after the connection's Disconnect.
+const HRESULT kSlotEmpty = HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+}
+
+std::shared_ptr<install::CInstaller> CNimboVssGAInstaller::Engine() const
+{
+    std::shared_ptr<install::CInstaller> engine = m_installerSlot ? m_installerSlot->Get() : nullptr;
+    if (!engine)
+        throw CExc(MsgText(238), kSlotEmpty);
+    return engine;
+}
+
+HRESULT CNimboVssGAInstaller::CollectGuestMetrics(INimboGuestMetrics** ppGuestMetrics) noexcept
+{
+    if (!ppGuestMetrics)
+        return E_INVALIDARG;
+    // A caller's smart pointer must never see garbage after a failure.
+    *ppGuestMetrics = nullptr;
+    return InstallerBoundary([&]() -> HRESULT {
+        const auto engine = Engine();
+        engine->CollectGuestMetrics();
+        // Every collection fills a new information object, so the metrics object keeps the
+        // values of this call whatever later calls collect.
+        remote::CGuestOsInfoPtr info = engine->GetGuestInfo();
+        const bool supported = engine->IsInstallPossible();
+        util::CComPtr<INimboGuestMetrics> metrics;
+        try
+        {
+            metrics = CreateGuestMetrics(std::move(info), supported);
+        }
+        catch (CExc& e)
+        {
+            e.AddMessage(123, L"CCoGuestMetrics");
+            throw;
+        }
+        return metrics->QueryInterface(IID_INimboGuestMetrics, reinterpret_cast<void**>(ppGuestMetrics));
+    });
+}
+
+HRESULT CNimboVssGAInstaller::Install() noexcept
+{
+    return InstallerBoundary([&]() -> HRESULT {
+        Engine()->Install();
+        return S_OK;
+    });
+}
+
+HRESULT CNimboVssGAInstaller::Uninstall() noexcept
+{
+    return InstallerBoundary([&]() -> HRESULT {
+        Engine()->Uninstall();
+        return S_OK;
+    });
+}
+
+HRESULT CNimboVssGAInstaller::GetGateState(ENimboGuestAgentState* penVssSvcState) noexcept
+{
+    if (!penVssSvcState)
+        return E_INVALIDARG;
+    return InstallerBoundary([&]() -> HRESULT {
+        // Written only on success: a failed query leaves the caller's value alone.
+        const ENimboGuestAgentState state = Engine()->GetAgentState();
+        *penVssSvcState = state;
+        return S_OK;
+    });
+}
+
+HRESULT CNimboVssGAInstaller::RunGate() noexcept
+{
+    return InstallerBoundary([&]() -> HRESULT {
+        Engine()->StartAgent();
+        return S_OK;
+    });
+}
+
+// The VSS agent has no agent-specific information; the console installer answers this member.
+HRESULT CNimboVssGAInstaller::get_PluginSpecificInfo(IDispatch**) noexcept
+{
+    return E_NOTIMPL;
+}
+
+util::CComPtr<INimboGAInstaller> CreateNimboVssGAInstaller(std::shared_ptr<CInstallerSlot> installerSlot)
+{
+    comfw::CComObject<CNimboVssGAInstaller>* object = nullptr;
+    const HRESULT hr = comfw::CreateObject(&object);
+    if (FAILED(hr))
+        throw CComExc(hr);
+    object->m_installerSlot = std::move(installerSlot);
+    util::CComPtr<INimboGAInstaller> installer;
+    installer.Attach(object);
+    return installer;
+}
+}
