@@ -77,6 +77,22 @@ struct SInvalidCase
     const wchar_t* reason;   // the part of the message that says what is wrong
 };
 
+// The error `action` raised; a default one (no exit code) when it raised none.
+template <class Action>
+CAgentError Refusal(Action action)
+{
+    try
+    {
+        action();
+        ADD_FAILURE() << "accepted";
+    }
+    catch (const CAgentError& error)
+    {
+        return error;
+    }
+    return CAgentError(EAgentExit::Ok, L"", 0);
+}
+
 TEST_F(AgentConfigTest, FaultyDocumentsAreRefusedWithTheReason)
 {
     const SInvalidCase cases[] = {
@@ -127,38 +143,21 @@ TEST_F(AgentConfigTest, FaultyDocumentsAreRefusedWithTheReason)
     for (const auto& c : cases)
     {
         SCOPED_TRACE(c.name);
-        try
-        {
-            CAgentConfig::Parse(c.xml, L"C:\\Agent\\NimboAgentConfig.xml");
-            ADD_FAILURE() << "accepted";
-        }
-        catch (const CAgentError& error)
-        {
-            EXPECT_EQ(EAgentExit::ConfigUnreadable, error.Exit());
-            const std::wstring prefix =
-                L"The agent's configuration [C:\\Agent\\NimboAgentConfig.xml] cannot be used. ";
-            EXPECT_EQ(prefix, error.Text().substr(0, prefix.size())) << error.Text();
-            EXPECT_NE(std::wstring::npos, error.Text().find(c.reason, prefix.size()))
-                << error.Text();
-        }
+        const CAgentError error = Refusal([&] { CAgentConfig::Parse(c.xml, L"C:\\Agent\\NimboAgentConfig.xml"); });
+        EXPECT_EQ(EAgentExit::ConfigUnreadable, error.Exit());
+        const std::wstring prefix = L"The agent's configuration [C:\\Agent\\NimboAgentConfig.xml] cannot be used. ";
+        EXPECT_EQ(prefix, error.Text().substr(0, prefix.size())) << error.Text();
+        EXPECT_NE(std::wstring::npos, error.Text().find(c.reason, prefix.size())) << error.Text();
     }
 }
 
 TEST_F(AgentConfigTest, MissingFileNamesThePathAndTheSystemError)
 {
     const std::wstring path = L"C:\\no such folder\\NimboAgentConfig.xml";
-    try
-    {
-        CAgentConfig::Load(path);
-        FAIL() << "loaded";
-    }
-    catch (const CAgentError& error)
-    {
-        EXPECT_EQ(EAgentExit::ConfigUnreadable, error.Exit());
-        EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), error.Error());
-        EXPECT_EQ(L"The agent's configuration [" + path + L"] cannot be used. The file cannot be found.",
-                  error.Text());
-    }
+    const CAgentError error = Refusal([&] { CAgentConfig::Load(path); });
+    EXPECT_EQ(EAgentExit::ConfigUnreadable, error.Exit());
+    EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), error.Error());
+    EXPECT_EQ(L"The agent's configuration [" + path + L"] cannot be used. The file cannot be found.", error.Text());
 }
 
 TEST(PluginPathTest, RelativePathsAreTakenBelowTheAgentFolder)

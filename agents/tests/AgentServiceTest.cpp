@@ -26,16 +26,7 @@ std::wstring Unique(const wchar_t* stem)
     return stem + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(++counter);
 }
 
-std::string ToUtf8(const std::wstring& text)
-{
-    int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string result(size, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &result[0], size, nullptr, nullptr);
-    result.resize(size - 1);
-    return result;
-}
-
-// A folder laid out like the agent's folder on a guest.
+// A folder laid out like the agent's folder on a guest; the agent writes its log beside itself.
 class CAgentFolder
 {
 public:
@@ -47,75 +38,65 @@ public:
         EXPECT_TRUE(CreateDirectoryW(m_path.c_str(), nullptr)) << GetLastError();
         Add(NIMBO_AGENT_EXE, L"NimboGuestAgent.exe");
         Add(NIMBO_VSS_PLUGIN, L"NimboVssSupport.dll");
+        m_files.push_back(L"NimboGuestAgent.log");
     }
-
     ~CAgentFolder()
     {
         // The agent process may still be on its way out and hold its files for a moment.
-        for (int attempt = 0; attempt < 20; ++attempt)
+        for (int attempt = 0; attempt < 20; ++attempt, Sleep(100))
         {
             for (const auto& name : m_files)
                 DeleteFileW((m_path + L"\\" + name).c_str());
-            DeleteFileW(LogPath().c_str());
             if (RemoveDirectoryW(m_path.c_str()))
                 return;
-            Sleep(100);
         }
     }
 
     const std::wstring& Path() const { return m_path; }
     std::wstring Exe() const { return m_path + L"\\NimboGuestAgent.exe"; }
-    std::wstring LogPath() const { return m_path + L"\\NimboGuestAgent.log"; }
 
     void Add(const wchar_t* source, const wchar_t* name)
     {
-        EXPECT_TRUE(CopyFileW(source, (m_path + L"\\" + name).c_str(), FALSE))
-            << "copy " << source << ": " << GetLastError();
+        EXPECT_TRUE(CopyFileW(source, (m_path + L"\\" + name).c_str(), FALSE)) << "copy " << source << ": " << GetLastError();
         m_files.push_back(name);
     }
-
+    // Written in UTF-8, as the installer writes the configuration.
     void Write(const wchar_t* name, const std::wstring& text)
     {
-        std::string bytes = ToUtf8(text);
-        util::CFileHandle file(CreateFileW((m_path + L"\\" + name).c_str(), GENERIC_WRITE, 0, nullptr,
-                                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        ASSERT_TRUE(file) << GetLastError();
+        std::string bytes(text.size() * 3, '\0');
+        bytes.resize(WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &bytes[0],
+                                         static_cast<int>(bytes.size()), nullptr, nullptr));
+        util::CFileHandle file(CreateFileW((m_path + L"\\" + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                           FILE_ATTRIBUTE_NORMAL, nullptr));
         DWORD written = 0;
-        ASSERT_TRUE(WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
+        ASSERT_TRUE(file && WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr))
+            << GetLastError();
         m_files.push_back(name);
     }
-
     void WriteConfig(const std::wstring& xml) { Write(L"NimboAgentConfig.xml", xml); }
 
     std::wstring ReadLog() const
     {
-        util::CFileHandle file(CreateFileW(LogPath().c_str(), GENERIC_READ,
-                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file)
-            return std::wstring();
+        util::CFileHandle file(CreateFileW((m_path + L"\\NimboGuestAgent.log").c_str(), GENERIC_READ,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                           FILE_ATTRIBUTE_NORMAL, nullptr));
         std::string bytes;
         char buffer[4096];
         DWORD read = 0;
-        while (ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0)
+        while (file && ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0)
             bytes.append(buffer, read);
-        int size = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
-        std::wstring text(size, L'\0');
-        MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), &text[0], size);
+        std::wstring text(bytes.size(), L'\0');
+        text.resize(MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), &text[0],
+                                        static_cast<int>(text.size())));
         return text;
     }
-
     // Polls the log until `text` appears; returns whether it did within `timeoutMs`.
     bool WaitForLog(const std::wstring& text, DWORD timeoutMs) const
     {
-        for (DWORD waited = 0;; waited += 50)
-        {
-            if (ReadLog().find(text) != std::wstring::npos)
-                return true;
+        for (DWORD waited = 0; ReadLog().find(text) == std::wstring::npos; waited += 50, Sleep(50))
             if (waited >= timeoutMs)
                 return false;
-            Sleep(50);
-        }
+        return true;
     }
 
 private:
@@ -123,57 +104,53 @@ private:
     std::vector<std::wstring> m_files;
 };
 
+void ExpectInLog(const std::wstring& log, const std::vector<std::wstring>& texts)
+{
+    for (const auto& text : texts)
+        EXPECT_NE(std::wstring::npos, log.find(text)) << text << L"\nin:\n" << log;
+}
+
 // A demand-start own-process service for the agent in `folder`, deleted at the end.
 class CTestService
 {
 public:
-    explicit CTestService(const CAgentFolder& folder) : m_name(Unique(L"NimboAgentTest"))
+    explicit CTestService(const CAgentFolder& folder)
+        : m_name(Unique(L"NimboAgentTest")), m_scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS))
     {
-        m_scm.reset(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
         EXPECT_TRUE(m_scm) << GetLastError();
-        std::wstring binary = L"\"" + folder.Exe() + L"\"";
+        const std::wstring binary = L"\"" + folder.Exe() + L"\"";
         m_service.reset(CreateServiceW(m_scm.get(), m_name.c_str(), m_name.c_str(), SERVICE_ALL_ACCESS,
-                                       SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
-                                       SERVICE_ERROR_NORMAL, binary.c_str(), nullptr, nullptr,
-                                       nullptr, nullptr, nullptr));
+                                       SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                                       binary.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
         EXPECT_TRUE(m_service) << GetLastError();
     }
-
     ~CTestService()
     {
         if (!m_service)
             return;
         SERVICE_STATUS status{};
-        if (Query().dwCurrentState != SERVICE_STOPPED)
-        {
-            ControlService(m_service.get(), SERVICE_CONTROL_STOP, &status);
+        if (Query().dwCurrentState != SERVICE_STOPPED && ControlService(m_service.get(), SERVICE_CONTROL_STOP, &status))
             WaitFor(SERVICE_STOPPED, 30000);
-        }
         DeleteService(m_service.get());
     }
 
     const std::wstring& Name() const { return m_name; }
     SC_HANDLE Handle() const { return m_service.get(); }
-
     SERVICE_STATUS_PROCESS Query() const
     {
         SERVICE_STATUS_PROCESS status{};
         DWORD needed = 0;
-        EXPECT_TRUE(QueryServiceStatusEx(m_service.get(), SC_STATUS_PROCESS_INFO,
-                                         reinterpret_cast<BYTE*>(&status), sizeof(status), &needed))
+        EXPECT_TRUE(QueryServiceStatusEx(m_service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                                         sizeof(status), &needed))
             << GetLastError();
         return status;
     }
-
     // The status once the state is `state`, or the last status seen when time ran out.
     SERVICE_STATUS_PROCESS WaitFor(DWORD state, DWORD timeoutMs) const
     {
         SERVICE_STATUS_PROCESS status = Query();
         for (DWORD waited = 0; status.dwCurrentState != state && waited < timeoutMs; waited += 50)
-        {
-            Sleep(50);
-            status = Query();
-        }
+            Sleep(50), status = Query();
         return status;
     }
 
@@ -196,12 +173,10 @@ TEST(AgentServiceTest, RunsAfterItsPluginsStartedAndStopsThemOnStop)
     EXPECT_EQ(static_cast<DWORD>(SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN), status.dwControlsAccepted);
 
     // Running is reported only once the plugin has been loaded and has announced itself.
-    std::wstring log = folder.ReadLog();
-    EXPECT_NE(std::wstring::npos, log.find(L"starting as service [" + service.Name() + L"]")) << log;
-    EXPECT_NE(std::wstring::npos, log.find(L"VSS support plugin 2003_X64")) << log;
-    EXPECT_NE(std::wstring::npos, log.find(L"Plugin [NimboVssSupport.dll] started.")) << log;
     // Registered under another name than the configuration's: said, but not fatal.
-    EXPECT_NE(std::wstring::npos, log.find(L"but the configuration names [NimboVssSupport]")) << log;
+    ExpectInLog(folder.ReadLog(), {L"starting as service [" + service.Name() + L"]", L"VSS support plugin 2003_X64",
+                                   L"Plugin [NimboVssSupport.dll] started.",
+                                   L"but the configuration names [NimboVssSupport]"});
 
     SERVICE_STATUS control{};
     ASSERT_TRUE(ControlService(service.Handle(), SERVICE_CONTROL_STOP, &control)) << GetLastError();
@@ -210,12 +185,10 @@ TEST(AgentServiceTest, RunsAfterItsPluginsStartedAndStopsThemOnStop)
     EXPECT_EQ(static_cast<DWORD>(NO_ERROR), status.dwWin32ExitCode);
     EXPECT_EQ(0u, status.dwServiceSpecificExitCode);
 
-    log = folder.ReadLog();
-    size_t pluginStopped = log.find(L"VSS support plugin 2003_X64 stopped.");
-    size_t agentStopped = log.find(L"The agent has stopped.");
+    const std::wstring log = folder.ReadLog();
+    const size_t pluginStopped = log.find(L"VSS support plugin 2003_X64 stopped.");
     EXPECT_NE(std::wstring::npos, pluginStopped) << log;
-    EXPECT_NE(std::wstring::npos, agentStopped) << log;
-    EXPECT_LT(pluginStopped, agentStopped) << log;
+    EXPECT_LT(pluginStopped, log.find(L"The agent has stopped.")) << log;
 }
 
 struct SBrokenSetup
@@ -289,9 +262,8 @@ TEST(AgentServiceTest, BrokenSetupStopsTheServiceWithItsExitCode)
         EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_SPECIFIC_ERROR), status.dwWin32ExitCode);
         EXPECT_EQ(setup.exitCode, status.dwServiceSpecificExitCode);
 
-        std::wstring log = folder.ReadLog();
-        for (const auto& text : setup.logged)
-            EXPECT_NE(std::wstring::npos, log.find(text)) << text << L"\nin:\n" << log;
+        const std::wstring log = folder.ReadLog();
+        ExpectInLog(log, setup.logged);
         EXPECT_EQ(std::wstring::npos, log.find(L"The agent is running")) << log;
     }
 }
@@ -300,14 +272,11 @@ TEST(AgentServiceTest, BrokenSetupStopsTheServiceWithItsExitCode)
 util::CKernelHandle Launch(const CAgentFolder& folder, const std::wstring& arguments)
 {
     std::wstring commandLine = L"\"" + folder.Exe() + L"\" " + arguments;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
+    STARTUPINFOW startup{sizeof(startup)};
     PROCESS_INFORMATION process{};
-    bool started = CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
-                                  nullptr, folder.Path().c_str(), &startup, &process);
+    const bool started = CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                                        folder.Path().c_str(), &startup, &process);
     EXPECT_TRUE(started) << GetLastError();
-    if (!started)
-        return util::CKernelHandle();
     util::CKernelHandle thread(process.hThread);
     return util::CKernelHandle(process.hProcess);
 }
@@ -332,11 +301,9 @@ TEST(AgentConsoleTest, RunsUntilTheStopEventIsSet)
     ASSERT_TRUE(process);
     ASSERT_TRUE(folder.WaitForLog(L"The agent is running with 1 plugin(s).", 30000)) << folder.ReadLog();
     EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(process.get(), 200));
-    EXPECT_NE(std::wstring::npos, folder.ReadLog().find(L"starting in console mode")) << folder.ReadLog();
-
     SetEvent(stop.get());
     EXPECT_EQ(0u, WaitForExit(process));
-    EXPECT_NE(std::wstring::npos, folder.ReadLog().find(L"The agent has stopped.")) << folder.ReadLog();
+    ExpectInLog(folder.ReadLog(), {L"starting in console mode", L"The agent has stopped."});
 }
 
 TEST(AgentConsoleTest, ExitCodesMatchTheServiceExitCodes)

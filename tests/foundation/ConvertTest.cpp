@@ -7,7 +7,9 @@
 #include "foundation/Handle.h"
 #include "foundation/ModuleInstance.h"
 #include "module/Version.h"
+#include "tests/foundation/FilesTestSupport.h"
 
+using namespace filestest;
 using util::SNimboAgentVersion;
 
 namespace
@@ -70,17 +72,10 @@ TEST(AgentVersion, RejectsTextsWithoutFourParts)
 {
     for (const wchar_t* text : {L"", L"1.2.3", L"1..2.3", L"1.2.3.", L"a.b.c.d", L"1,2,3,4", L".1.2.3.4"})
     {
-        try
-        {
-            SNimboAgentVersion v{std::wstring(text)};
-            ADD_FAILURE() << "parsed: " << text << " as " << v.ToText();
-        }
-        catch (CExc& e)
-        {
-            EXPECT_EQ(E_FAIL, e.GetHResult()) << text;
-            EXPECT_EQ(L"Cannot unserialize a version string. Specified string: [" + std::wstring(text) + L"].",
-                      e.GetFullText());
-        }
+        CExc e = Raised([&] { SNimboAgentVersion{std::wstring(text)}; });
+        EXPECT_EQ(E_FAIL, e.GetHResult()) << text;
+        EXPECT_EQ(L"Cannot unserialize a version string. Specified string: [" + std::wstring(text) + L"].",
+                  e.GetFullText());
     }
 }
 
@@ -133,30 +128,16 @@ TEST(FileVersion, ModuleVersionIsTheVersionResource)
 
 TEST(FileVersion, FileWithoutVersionResourceNamesTheFile)
 {
-    wchar_t folder[MAX_PATH];
-    ASSERT_NE(0u, GetTempPathW(MAX_PATH, folder));
-    const std::wstring path = std::wstring(folder) + L"nimbo_no_version.txt";
+    CScratchFolder folder;
+    WriteTextFile(folder / L"no_version.txt", "text");
+    for (const std::wstring& p : {folder / L"no_version.txt", folder / L"missing_file.dll"})
     {
-        util::CFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-        ASSERT_TRUE(file.valid());
-        DWORD written = 0;
-        WriteFile(file.get(), "text", 4, &written, nullptr);
+        CWin32Exc e = Raised<CWin32Exc>([&] { util::GetFileVersion(p); });
+        EXPECT_NE(0u, e.GetCode());
+        ExpectSentencesAndWin32Line(e,
+                                    {L"Cannot get file version. File path: [" + p + L"].",
+                                     L"Cannot obtain the size of the VERSION_INFO structure."},
+                                    static_cast<long>(e.GetCode()));
     }
-    for (const std::wstring& p : {path, std::wstring(folder) + L"nimbo_missing_file.dll"})
-    {
-        try
-        {
-            util::GetFileVersion(p);
-            ADD_FAILURE() << "no exception for " << p;
-        }
-        catch (CWin32Exc& e)
-        {
-            ASSERT_EQ(3u, e.GetMessages().size()) << e.GetFullText();
-            EXPECT_EQ(L"Cannot get file version. File path: [" + p + L"].", e.GetMessages().front());
-            EXPECT_EQ(L"Cannot obtain the size of the VERSION_INFO structure.", *std::next(e.GetMessages().begin()));
-            EXPECT_NE(0u, e.GetCode());
-        }
-    }
-    DeleteFileW(path.c_str());
 }
 }

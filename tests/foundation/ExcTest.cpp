@@ -73,15 +73,6 @@ TEST(HResultFromSystemCode, PositiveCodesBecomeWin32HResults)
         EXPECT_EQ(c.expected, HResultFromSystemCode(c.code)) << "code " << c.code;
 }
 
-TEST(CExc, SentencesAddedLaterComeFirst)
-{
-    CExc e(L"A", E_FAIL);
-    e.AddMessage(L"B");
-    e.AddMessage(L"C");
-    EXPECT_EQ(L"C\r\nB\r\nA", e.GetFullText());
-    EXPECT_EQ(E_FAIL, e.GetHResult());
-}
-
 TEST(CExc, FullTextDropsOneTrailingLineBreakPerElement)
 {
     const struct

@@ -21,10 +21,8 @@ void ExpectTimeout(CFileMutex& mutex, int attempts, DWORD& elapsedMs)
     elapsedMs = GetTickCount() - start;
     EXPECT_EQ(e.GetHResult(), kTimeoutHr);
     EXPECT_EQ(e.GetCode(), static_cast<DWORD>(kTimeoutHr));
-    const std::vector<std::wstring> s = Sentences(e);
-    ASSERT_EQ(s.size(), 2u);
-    EXPECT_EQ(s[0], L"Waiting for the file lock has timed out. Lock path: [" + mutex.Path() + L"].");
-    EXPECT_TRUE(IsWin32Line(s[1], -2147024638)) << s[1];
+    ExpectSentencesAndWin32Line(e, {L"Waiting for the file lock has timed out. Lock path: [" + mutex.Path() + L"]."},
+                                -2147024638);
     EXPECT_FALSE(mutex.IsLocked());
 }
 

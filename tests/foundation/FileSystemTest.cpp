@@ -122,13 +122,11 @@ TEST(CreateFolderTree, FailuresNameEveryLevelAndTheFailingCall)
     WriteTextFile(blocker, "not a folder");
     CWin32Exc blocked = Raised<CWin32Exc>([&] { CreateFolderTree(blocker + L"\\a\\b"); });
     EXPECT_EQ(blocked.GetHResult(), HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS));
-    const std::vector<std::wstring> s = Sentences(blocked);
-    ASSERT_EQ(s.size(), 5u);
-    EXPECT_EQ(s[0], L"Cannot create folder [" + blocker + L"\\a\\b].");
-    EXPECT_EQ(s[1], L"Cannot create folder [" + blocker + L"\\a].");
-    EXPECT_EQ(s[2], L"Cannot create folder [" + blocker + L"].");
-    EXPECT_EQ(s[3], L"CreateDirectoryW(" + ToExtendedPath(blocker) + L") failed.");
-    EXPECT_TRUE(IsWin32Line(s[4], ERROR_ALREADY_EXISTS)) << s[4];
+    ExpectSentencesAndWin32Line(blocked,
+                                {L"Cannot create folder [" + blocker + L"\\a\\b].", L"Cannot create folder [" + blocker + L"\\a].",
+                                 L"Cannot create folder [" + blocker + L"].",
+                                 L"CreateDirectoryW(" + ToExtendedPath(blocker) + L") failed."},
+                                ERROR_ALREADY_EXISTS);
 }
 
 TEST(RemoveFileAndResetReadOnly, ReadOnlyMissingAndBusyFiles)
@@ -147,19 +145,16 @@ TEST(RemoveFileAndResetReadOnly, ReadOnlyMissingAndBusyFiles)
 
     CWin32Exc noFile = Raised<CWin32Exc>([&] { ResetReadOnly(missing); });
     EXPECT_EQ(noFile.GetCode(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-    std::vector<std::wstring> s = Sentences(noFile);
-    ASSERT_EQ(s.size(), 3u);
-    EXPECT_EQ(s[0], L"Cannot reset the read-only flag. File path: [" + missing + L"].");
-    EXPECT_EQ(s[1], L"Cannot get file attributes. File path: [" + missing + L"].");
+    ExpectSentencesAndWin32Line(noFile,
+                                {L"Cannot reset the read-only flag. File path: [" + missing + L"].",
+                                 L"Cannot get file attributes. File path: [" + missing + L"]."},
+                                ERROR_FILE_NOT_FOUND);
 
     WriteTextFile(busy, "b");
     CFileHandle open = OpenExclusively(busy);
     CWin32Exc inUse = Raised<CWin32Exc>([&] { RemoveFile(busy); });
     EXPECT_EQ(inUse.GetCode(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
-    s = Sentences(inUse);
-    ASSERT_EQ(s.size(), 2u);
-    EXPECT_EQ(s[0], L"Cannot delete file [" + busy + L"].");
-    EXPECT_TRUE(IsWin32Line(s[1], ERROR_SHARING_VIOLATION)) << s[1];
+    ExpectSentencesAndWin32Line(inUse, {L"Cannot delete file [" + busy + L"]."}, ERROR_SHARING_VIOLATION);
 }
 
 TEST(CopyFileTo, CreatesTheTargetFolderOverwritesAndReportsBothPaths)
@@ -185,11 +180,9 @@ TEST(CopyFileTo, CreatesTheTargetFolderOverwritesAndReportsBothPaths)
         const std::wstring from = dir / c.source, to = dir / c.target;
         CWin32Exc e = Raised<CWin32Exc>([&] { CopyFileTo(from, to, false); });
         EXPECT_EQ(e.GetCode(), c.code) << c.source;
-        const std::vector<std::wstring> s = Sentences(e);
-        ASSERT_EQ(s.size(), 3u);
-        EXPECT_EQ(s[0], L"Cannot copy file. Source file: [" + from + L"]. Target file: [" + to + L"].");
-        EXPECT_EQ(s[1], L"CopyFile() failed.");
-        EXPECT_TRUE(IsWin32Line(s[2], c.code)) << s[2];
+        ExpectSentencesAndWin32Line(
+            e, {L"Cannot copy file. Source file: [" + from + L"]. Target file: [" + to + L"].", L"CopyFile() failed."},
+            c.code);
     }
 }
 
@@ -214,10 +207,9 @@ TEST(RemoveFolder, MissingFolderAndBusyFileAreReportedPerLevel)
     const std::wstring missing = dir / L"missing";
     CWin32Exc e = Raised<CWin32Exc>([&] { RemoveFolder(missing); });
     EXPECT_EQ(e.GetCode(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-    std::vector<std::wstring> s = Sentences(e);
-    ASSERT_EQ(s.size(), 3u);
-    EXPECT_EQ(s[0], L"Cannot remove folder [" + missing + L"].");
-    EXPECT_EQ(s[1], L"RemoveDirectory(" + ToExtendedPath(missing) + L") failed.");
+    ExpectSentencesAndWin32Line(
+        e, {L"Cannot remove folder [" + missing + L"].", L"RemoveDirectory(" + ToExtendedPath(missing) + L") failed."},
+        ERROR_FILE_NOT_FOUND);
 
     const std::wstring root = dir / L"tree", busy = root + L"\\inner\\busy.txt";
     CreateFolderTree(root + L"\\inner");
@@ -225,11 +217,10 @@ TEST(RemoveFolder, MissingFolderAndBusyFileAreReportedPerLevel)
     CFileHandle open = OpenExclusively(busy);
     e = Raised<CWin32Exc>([&] { RemoveFolder(root); });
     EXPECT_EQ(e.GetCode(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
-    s = Sentences(e);
-    ASSERT_EQ(s.size(), 4u);
-    EXPECT_EQ(s[0], L"Cannot remove folder [" + root + L"].");
-    EXPECT_EQ(s[1], L"Cannot remove folder [" + root + L"\\inner].");
-    EXPECT_EQ(s[2], L"Cannot delete file [" + busy + L"].");
+    ExpectSentencesAndWin32Line(e,
+                                {L"Cannot remove folder [" + root + L"].", L"Cannot remove folder [" + root + L"\\inner].",
+                                 L"Cannot delete file [" + busy + L"]."},
+                                ERROR_SHARING_VIOLATION);
 }
 
 // A running program's file cannot be deleted (access denied) until the program ends: the case

@@ -31,16 +31,8 @@ E Raised(Action action)
     return E();
 }
 
-inline std::vector<std::wstring> Sentences(const CExc& e)
-{
-    return std::vector<std::wstring>(e.GetMessages().begin(), e.GetMessages().end());
-}
-
-// Empty (instead of undefined) for an exception without sentences.
-inline std::wstring FirstSentence(const CExc& e)
-{
-    return e.GetMessages().empty() ? std::wstring() : e.GetMessages().front();
-}
+inline std::vector<std::wstring> Sentences(const CExc& e) { return {e.GetMessages().begin(), e.GetMessages().end()}; }
+inline std::wstring FirstSentence(const CExc& e) { return e.GetMessages().empty() ? L"" : e.GetMessages().front(); }
 
 // The line that ends every CWin32Exc: the system text varies, the frame does not.
 inline bool IsWin32Line(const std::wstring& line, long code)
@@ -50,13 +42,35 @@ inline bool IsWin32Line(const std::wstring& line, long code)
            line.compare(line.size() - tail.size(), tail.size(), tail) == 0;
 }
 
+// The exception's sentences are `sentences` followed by the system line of `code`.
+inline void ExpectSentencesAndWin32Line(const CExc& e, const std::vector<std::wstring>& sentences, long code)
+{
+    std::vector<std::wstring> s = Sentences(e);
+    ASSERT_EQ(s.size(), sentences.size() + 1) << e.GetFullText();
+    EXPECT_EQ(std::vector<std::wstring>(s.begin(), s.end() - 1), sentences);
+    EXPECT_TRUE(IsWin32Line(s.back(), code)) << s.back();
+}
+
 inline void WriteTextFile(const std::wstring& path, const std::string& content)
 {
-    util::CFileHandle file(CreateFileW(util::ToExtendedPath(path).c_str(), GENERIC_WRITE, 0, nullptr,
-                                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    util::CFileHandle file(CreateFileW(util::ToExtendedPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(file) << "cannot create " << path;
     DWORD written = 0;
     WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+}
+
+// The whole file, read while others may still write to it; empty when it cannot be opened.
+inline std::string ReadAll(const std::wstring& path)
+{
+    util::CFileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, 0, nullptr));
+    std::string data;
+    char buffer[4096];
+    DWORD read = 0;
+    while (file && ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0)
+        data.append(buffer, read);
+    return data;
 }
 
 inline bool IsFolder(const std::wstring& path)
@@ -80,16 +94,22 @@ inline util::CFileHandle OpenExclusively(const std::wstring& path)
 inline std::wstring UniqueName(const std::wstring& stem)
 {
     static LONG counter = 0;
-    return stem + L"_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
-           std::to_wstring(InterlockedIncrement(&counter));
+    return stem + L"_" + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(InterlockedIncrement(&counter));
 }
 
-// Removes `path` with everything in it when it goes; a leftover fails the test.
-class CFolderCleanup
+inline std::wstring Quoted(const std::wstring& s) { return L"\"" + s + L"\""; }
+
+// A fresh folder (below the temporary folder unless given), removed with everything in it
+// when it goes; a leftover fails the test.
+class CScratchFolder
 {
 public:
-    explicit CFolderCleanup(std::wstring path) : m_path(std::move(path)) {}
-    ~CFolderCleanup()
+    explicit CScratchFolder(std::wstring path = TempPath()) : m_path(std::move(path))
+    {
+        if (!m_path.empty())
+            util::CreateFolderTree(m_path);
+    }
+    ~CScratchFolder()
     {
         try
         {
@@ -101,67 +121,51 @@ public:
             ADD_FAILURE() << "folder left behind: " << e.GetFullText();
         }
     }
-    CFolderCleanup(const CFolderCleanup&) = delete;
-    CFolderCleanup& operator=(const CFolderCleanup&) = delete;
-
-protected:
-    std::wstring m_path;
-};
-
-// A fresh folder below the temporary folder.
-class CScratchFolder : public CFolderCleanup
-{
-public:
-    CScratchFolder() : CFolderCleanup(MakePath()) { util::CreateFolderTree(m_path); }
+    CScratchFolder(const CScratchFolder&) = delete;
+    CScratchFolder& operator=(const CScratchFolder&) = delete;
     const std::wstring& Path() const { return m_path; }
     std::wstring operator/(const std::wstring& relative) const { return util::JoinPath(m_path, relative); }
 
 private:
-    static std::wstring MakePath()
+    static std::wstring TempPath()
     {
         wchar_t temp[MAX_PATH + 1] = {};
         GetTempPathW(MAX_PATH, temp);
         return util::JoinPath(temp, UniqueName(L"nimbo_files"));
     }
+    std::wstring m_path;
 };
 
 // "\\<host>\<share>": Wine serves it from $WINEPREFIX/dosdevices/unc/<host>/<share>, so the
-// share is a folder made right there (a real folder serves as well as a link), reached
-// locally through its Windows path and remotely through the UNC name. Unavailable outside
-// Wine.
-class CUncShare : public CFolderCleanup
+// share is a folder made right there, reached locally through its Windows path and remotely
+// through the UNC name. Unavailable outside Wine.
+class CUncShare : public CScratchFolder
 {
 public:
     static constexpr const wchar_t* kHost = L"nimbofileshost";
-
-    CUncShare() : CFolderCleanup(MakeLocalPath())
-    {
-        if (!m_path.empty())
-            util::CreateFolderTree(m_path);
-    }
-    bool Available() const { return !m_path.empty(); }
-    const std::wstring& LocalPath() const { return m_path; }
+    CUncShare() : CScratchFolder(MakeLocalPath()) {}
+    bool Available() const { return !Path().empty(); }
+    const std::wstring& LocalPath() const { return Path(); }
     std::wstring UncPath() const
     {
         std::wstring folder, share;
-        util::SplitPath(m_path, folder, share);
+        util::SplitPath(Path(), folder, share);
         return L"\\\\" + std::wstring(kHost) + L"\\" + share;
     }
 
 private:
     static std::wstring MakeLocalPath()
     {
-        char prefix[1024] = {};
+        char prefix[1024] = {}, home[900] = {};
         if (!GetEnvironmentVariableA("WINEPREFIX", prefix, sizeof prefix))
         {
-            char home[900] = {};
             if (!GetEnvironmentVariableA("HOME", home, sizeof home))
                 return std::wstring();
             snprintf(prefix, sizeof prefix, "%s/.wine", home);
         }
         using ToDos = WCHAR*(CDECL*)(LPCSTR);
-        auto toDos = reinterpret_cast<ToDos>(reinterpret_cast<void*>(
-            GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_dos_file_name")));
+        auto toDos = reinterpret_cast<ToDos>(
+            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_dos_file_name")));
         WCHAR* uncRoot = toDos ? toDos((std::string(prefix) + "/dosdevices/unc").c_str()) : nullptr;
         if (!uncRoot)
             return std::wstring();
@@ -196,7 +200,6 @@ public:
     const std::wstring& Name() const { return m_name; }
     bool Wait(DWORD ms) const { return WaitForSingleObject(m_event.get(), ms) == WAIT_OBJECT_0; }
     void Set() const { SetEvent(m_event.get()); }
-
     // A thread routine that sets the event given as context after half a second.
     static DWORD WINAPI SetLater(void* event)
     {
@@ -216,11 +219,10 @@ class CChildProcess
 public:
     CChildProcess(const std::wstring& program, const std::wstring& arguments)
     {
-        std::wstring commandLine = L"\"" + program + L"\" " + arguments;
+        std::wstring commandLine = Quoted(program) + L" " + arguments;
         STARTUPINFOW startup = {sizeof startup};
         PROCESS_INFORMATION info = {};
-        if (CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                           &startup, &info))
+        if (CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
         {
             m_process.reset(info.hProcess);
             CloseHandle(info.hThread);
@@ -231,9 +233,6 @@ public:
         if (WaitForExit(0) == -1)
             Kill();
     }
-    CChildProcess(const CChildProcess&) = delete;
-    CChildProcess& operator=(const CChildProcess&) = delete;
-
     // The exit code, or -1 while the process is still running after `ms`.
     long WaitForExit(DWORD ms) const
     {
@@ -269,9 +268,4 @@ private:
     CNamedEvent m_ready, m_release;
     CChildProcess m_process;
 };
-
-inline std::wstring Quoted(const std::wstring& s)
-{
-    return L"\"" + s + L"\"";
-}
 }

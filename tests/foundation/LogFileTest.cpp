@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <set>
 #include <string>
@@ -11,39 +12,21 @@
 #include "foundation/Log.h"
 #include "foundation/ModuleInstance.h"
 #include "module/Version.h"
+#include "tests/foundation/FilesTestSupport.h"
 
 using namespace util;
+using filestest::CScratchFolder;
+using filestest::ReadAll;
 
 namespace
 {
-std::string ReadAll(const std::wstring& path)
-{
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return std::string();
-    std::string data;
-    char buffer[4096];
-    DWORD read = 0;
-    while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0)
-        data.append(buffer, read);
-    CloseHandle(file);
-    return data;
-}
-
 // Lines without their CR LF; a final piece without CR LF is reported as it is.
 std::vector<std::string> SplitCrLf(const std::string& data)
 {
     std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < data.size())
+    for (size_t start = 0; start < data.size();)
     {
-        size_t end = data.find("\r\n", start);
-        if (end == std::string::npos)
-        {
-            lines.push_back(data.substr(start));
-            break;
-        }
+        const size_t end = std::min(data.find("\r\n", start), data.size());
         lines.push_back(data.substr(start, end - start));
         start = end + 2;
     }
@@ -70,7 +53,8 @@ std::string Timestamp(const SYSTEMTIME& t)
 std::string AfterTimestamp(const std::string& line)
 {
     size_t close = line.find(']');
-    return line.size() > 1 && line[0] == '[' && close != std::string::npos ? line.substr(close + 1) : "<no timestamp: " + line + ">";
+    return line.size() > 1 && line[0] == '[' && close != std::string::npos ? line.substr(close + 1)
+                                                                           : "<no timestamp: " + line + ">";
 }
 
 std::vector<std::string> LinesAfterTimestamps(const std::wstring& path)
@@ -83,27 +67,8 @@ std::vector<std::string> LinesAfterTimestamps(const std::wstring& path)
 
 struct LogFileFixture : ::testing::Test
 {
-    std::wstring folder;
-
-    void SetUp() override
-    {
-        wchar_t temp[MAX_PATH + 1] = {};
-        GetTempPathW(MAX_PATH, temp);
-        folder = std::wstring(temp) + L"nimbo_log_test_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
-                 std::to_wstring(GetTickCount());
-        ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
-    }
-    void TearDown() override
-    {
-        try
-        {
-            RemoveFolder(folder);
-        }
-        catch (CExc&)
-        {
-        }
-    }
-    std::wstring PathOf(const std::wstring& name) const { return folder + L"\\" + name; }
+    CScratchFolder folder;
+    std::wstring PathOf(const std::wstring& name) const { return folder / name; }
 };
 }
 
@@ -153,11 +118,7 @@ TEST_F(LogFileFixture, LineHasTimestampLevelWordTagsAndText)
 TEST_F(LogFileFixture, FileIsAppendedInTheAnsiCodePageWithoutByteOrderMark)
 {
     std::wstring path = PathOf(L"ansi.log");
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, file);
-    DWORD written = 0;
-    WriteFile(file, "earlier\r\n", 9, &written, nullptr);
-    CloseHandle(file);
+    filestest::WriteTextFile(path, "earlier\r\n");
 
     const std::wstring text = L"caf\u00e9 \u00fcber";
     CBackupStyleFileLogWriter(path).WriteLine(LogInfo, {L"t\u00e9"}, 0, text);
@@ -182,12 +143,12 @@ TEST_F(LogFileFixture, UnwritablePathDropsTheLineQuietly)
 {
     std::wstring plainFile = PathOf(L"plain.txt");
     CBackupStyleFileLogWriter(plainFile).WriteLine(LogInfo, {}, 0, L"x");
-    std::wstring longPath = folder;
+    std::wstring longPath = folder.Path();
     while (longPath.size() < 400)
         longPath += L"\\" + std::wstring(60, L'l');
     const std::wstring cases[] = {
         longPath + L"\\long.log",
-        folder,                                  // an existing folder
+        folder.Path(),                           // an existing folder
         plainFile + L"\\below.log",              // below a file
         PathOf(L"bad<name>.log"),                // a name the file system refuses
         L"",                                     // no path at all
@@ -236,26 +197,6 @@ TEST_F(LogFileFixture, InitLoggingWritesRuleAndVersionBanner)
               }),
               LinesAfterTimestamps(path));
     EXPECT_EQ(L"foundation_log_tests.exe", name);
-}
-
-TEST(LogBanner, ModuleLinesAreOneLevelDeeper)
-{
-    class CDepths : public CLogWriter
-    {
-    public:
-        std::vector<int> depths;
-
-    protected:
-        void Write(int, const LogTags&, int depth, const std::wstring&) override { depths.push_back(depth); }
-    };
-    auto writer = std::make_shared<CDepths>();
-    CLog log;
-    log.SetWriter(writer);
-    log.SetLevel(LogInfo);
-    log.SetDepth(2);
-    WriteVersionBanner(log, L"title");
-    EXPECT_EQ((std::vector<int>{2, 2, 3, 3, 3, 2}), writer->depths);
-    EXPECT_EQ(2, log.GetDepth());
 }
 
 TEST_F(LogFileFixture, ConcurrentLinesOfOneLoggerAreNeverMixed)

@@ -250,6 +250,17 @@ TEST_F(LogFixture, ScopeBelowTheMinimumLevelIsInert)
     EXPECT_EQ((DepthText{{0, L"inside"}}), DepthsAndTexts());
 }
 
+TEST_F(LogFixture, VersionBannerModuleLinesAreOneLevelDeeper)
+{
+    log->SetDepth(2);
+    WriteVersionBanner(*log, L"title");
+    std::vector<int> depths;
+    for (const SRecordedLine& line : writer->lines)
+        depths.push_back(line.depth);
+    EXPECT_EQ((std::vector<int>{2, 2, 3, 3, 3, 2}), depths);
+    EXPECT_EQ(2, log->GetDepth());
+}
+
 // A message with its exception is one group: another thread's lines never land inside it.
 TEST_F(LogFixture, ExceptionGroupIsNotSplitByOtherThreads)
 {

@@ -157,10 +157,9 @@ TEST_F(Xml, AttributeReadsOfTextBooleansAndVersions)
 
     CExc badVersion = Raised([&] { GetVersionAttribute(root.get(), L"v"); });
     EXPECT_EQ(badVersion.GetHResult(), E_FAIL);
-    s = Sentences(badVersion);
-    ASSERT_EQ(s.size(), 2u);
-    EXPECT_EQ(s[0], L"Cannot get the value of version attribute. Attribute name: [v].");
-    EXPECT_EQ(s[1], L"Cannot unserialize a version string. Specified string: [1.2.3].");
+    EXPECT_EQ(Sentences(badVersion), (std::vector<std::wstring>{
+                                         L"Cannot get the value of version attribute. Attribute name: [v].",
+                                         L"Cannot unserialize a version string. Specified string: [1.2.3]."}));
 }
 
 TEST_F(Xml, LoadAndSaveFailuresNameTheFile)

@@ -134,18 +134,25 @@ protected:
     std::wstring dllPath;
 };
 
-TEST_F(RegistrationTest, RegisterWritesEveryKeyAndValueOfTheScripts)
+// Registering over an existing registration, then unregistering and registering afresh.
+TEST_F(RegistrationTest, UnregisterRemovesEveryKeyAndRegisterWritesEveryValue)
 {
     ASSERT_EQ(S_OK, registerServer());
+    ASSERT_EQ(S_OK, unregisterServer());
+    for (const std::wstring& key : RegisteredKeys())
+        EXPECT_FALSE(KeyExists(key)) << key.c_str();
+    EXPECT_TRUE(KeyExists(L"AppID")) << "shared roots stay";
+    EXPECT_TRUE(KeyExists(L"CLSID"));
+
+    ASSERT_EQ(S_OK, registerServer());
+    for (const std::wstring& key : RegisteredKeys())
+        EXPECT_TRUE(KeyExists(key)) << key.c_str();
     for (const SExpectedValue& v : ExpectedValues())
         EXPECT_EQ(v.data, Value(v.key, v.name)) << v.key.c_str() << " : " << (v.name ? v.name : L"(default)");
     EXPECT_TRUE(KeyExists(L"CLSID\\" + kScripts[0].clsid + L"\\Programmable"));
     EXPECT_TRUE(KeyExists(L"CLSID\\" + kScripts[2].clsid + L"\\Programmable"));
-}
 
-TEST_F(RegistrationTest, RegisterRegistersTheTypeLibraryFromTheDll)
-{
-    ASSERT_EQ(S_OK, registerServer());
+    // The type library is registered from the DLL itself.
     GUID libId = {};
     ASSERT_EQ(S_OK, CLSIDFromString(kLibId, &libId));
     BSTR path = nullptr;
@@ -163,24 +170,6 @@ TEST_F(RegistrationTest, ForceRemoveClearsStaleEntriesUnderTheClassKey)
     RegCloseKey(h);
     ASSERT_EQ(S_OK, registerServer());
     EXPECT_FALSE(KeyExists(stale));
-}
-
-TEST_F(RegistrationTest, UnregisterRemovesTheScriptsKeysButKeepsTheSharedRoots)
-{
-    ASSERT_EQ(S_OK, registerServer());
-    ASSERT_EQ(S_OK, unregisterServer());
-    for (const std::wstring& key : RegisteredKeys())
-        EXPECT_FALSE(KeyExists(key)) << key.c_str();
-    EXPECT_TRUE(KeyExists(L"AppID"));
-    EXPECT_TRUE(KeyExists(L"CLSID"));
-}
-
-TEST_F(RegistrationTest, RegisterAfterUnregisterRestoresEverything)
-{
-    ASSERT_EQ(S_OK, unregisterServer());
-    ASSERT_EQ(S_OK, registerServer());
-    for (const std::wstring& key : RegisteredKeys())
-        EXPECT_TRUE(KeyExists(key)) << key.c_str();
 }
 
 TEST_F(RegistrationTest, RegistrationLeavesTheThreadLocaleAsItWas)

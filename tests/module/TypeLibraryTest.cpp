@@ -88,15 +88,21 @@ const std::vector<SInterface> kInterfaces = {
       {L"AgentWorkingDir", 0x60020007, PUT, {L"newVal"}}}},
 };
 
+// A copy of the type's attributes, so that no caller has to release them.
+TYPEATTR Attributes(ITypeInfo* info)
+{
+    TYPEATTR copy = {}, *attr = nullptr;
+    EXPECT_EQ(S_OK, info->GetTypeAttr(&attr));
+    if (attr)
+        copy = *attr, info->ReleaseTypeAttr(attr);
+    return copy;
+}
+
 // The vtable view of an interface (for a dual interface the type library first gives the
 // dispatch view).
 CComPtr<ITypeInfo> VtableInfo(const CComPtr<ITypeInfo>& info)
 {
-    TYPEATTR* attr = nullptr;
-    EXPECT_EQ(S_OK, info->GetTypeAttr(&attr));
-    const bool dispatchView = attr->typekind == TKIND_DISPATCH;
-    info->ReleaseTypeAttr(attr);
-    if (!dispatchView)
+    if (Attributes(info.get()).typekind != TKIND_DISPATCH)
         return info;
     HREFTYPE ref = 0;
     CComPtr<ITypeInfo> vtable;
@@ -111,16 +117,10 @@ TEST_F(TypeLibraryTest, InterfacesHaveTheirMembersInOrderWithTheirDispatchIds)
     {
         CComPtr<ITypeInfo> info = Info(*itf.iid);
         ASSERT_TRUE(info) << itf.name;
-        TYPEATTR* attr = nullptr;
-        ASSERT_EQ(S_OK, info->GetTypeAttr(&attr));
-        EXPECT_TRUE(attr->wTypeFlags & TYPEFLAG_FDUAL) << itf.name;
-        info->ReleaseTypeAttr(attr);
-
+        EXPECT_TRUE(Attributes(info.get()).wTypeFlags & TYPEFLAG_FDUAL) << itf.name;
         CComPtr<ITypeInfo> vtable = VtableInfo(info);
         ASSERT_TRUE(vtable) << itf.name;
-        ASSERT_EQ(S_OK, vtable->GetTypeAttr(&attr));
-        const UINT functions = attr->cFuncs;
-        vtable->ReleaseTypeAttr(attr);
+        const UINT functions = Attributes(vtable.get()).cFuncs;
         ASSERT_EQ(itf.members.size(), functions) << itf.name;
         for (UINT i = 0; i < functions; ++i)
         {
@@ -178,11 +178,9 @@ TEST_F(TypeLibraryTest, EnumerationsHaveTheirValues)
         USHORT found = 1;
         ASSERT_EQ(S_OK, typeLib->FindName(const_cast<LPOLESTR>(c.enumName), 0, info.put(), &id, &found));
         ASSERT_EQ(1, found) << c.enumName;
-        TYPEATTR* attr = nullptr;
-        ASSERT_EQ(S_OK, info->GetTypeAttr(&attr));
-        EXPECT_EQ(TKIND_ENUM, attr->typekind);
-        ASSERT_EQ(c.values.size(), attr->cVars) << c.enumName;
-        info->ReleaseTypeAttr(attr);
+        const TYPEATTR attr = Attributes(info.get());
+        EXPECT_EQ(TKIND_ENUM, attr.typekind);
+        ASSERT_EQ(c.values.size(), attr.cVars) << c.enumName;
         for (UINT i = 0; i < c.values.size(); ++i)
         {
             VARDESC* var = nullptr;
@@ -202,12 +200,10 @@ TEST_F(TypeLibraryTest, AgentVersionIsARecordOfFourUnsignedShorts)
     MEMBERID id = 0;
     USHORT found = 1;
     ASSERT_EQ(S_OK, typeLib->FindName(const_cast<LPOLESTR>(L"SNimboAgentVersion"), 0, info.put(), &id, &found));
-    TYPEATTR* attr = nullptr;
-    ASSERT_EQ(S_OK, info->GetTypeAttr(&attr));
-    EXPECT_EQ(TKIND_RECORD, attr->typekind);
-    EXPECT_EQ(8u, attr->cbSizeInstance);
-    ASSERT_EQ(4, attr->cVars);
-    info->ReleaseTypeAttr(attr);
+    const TYPEATTR attr = Attributes(info.get());
+    EXPECT_EQ(TKIND_RECORD, attr.typekind);
+    EXPECT_EQ(8u, attr.cbSizeInstance);
+    ASSERT_EQ(4, attr.cVars);
     const wchar_t* const fields[] = {L"m_Major", L"m_Minor", L"m_Revision", L"m_Build"};
     for (UINT i = 0; i < 4; ++i)
     {
@@ -257,14 +253,11 @@ TEST_F(TypeLibraryTest, CoclassesNameTheirDefaultAndSourceInterfaces)
     {
         CComPtr<ITypeInfo> info = Info(*c.clsid);
         ASSERT_TRUE(info) << c.name;
-        TYPEATTR* attr = nullptr;
-        ASSERT_EQ(S_OK, info->GetTypeAttr(&attr));
-        EXPECT_EQ(TKIND_COCLASS, attr->typekind) << c.name;
-        const UINT count = attr->cImplTypes;
-        info->ReleaseTypeAttr(attr);
+        const TYPEATTR attr = Attributes(info.get());
+        EXPECT_EQ(TKIND_COCLASS, attr.typekind) << c.name;
         const IID* foundDefault = nullptr;
         const IID* foundSource = nullptr;
-        for (UINT i = 0; i < count; ++i)
+        for (UINT i = 0; i < attr.cImplTypes; ++i)
         {
             INT flags = 0;
             HREFTYPE ref = 0;
@@ -272,11 +265,10 @@ TEST_F(TypeLibraryTest, CoclassesNameTheirDefaultAndSourceInterfaces)
             ASSERT_EQ(S_OK, info->GetImplTypeFlags(i, &flags));
             ASSERT_EQ(S_OK, info->GetRefTypeOfImplType(i, &ref));
             ASSERT_EQ(S_OK, info->GetRefTypeInfo(ref, implemented.put()));
-            ASSERT_EQ(S_OK, implemented->GetTypeAttr(&attr));
-            const IID* which = IsEqualGUID(attr->guid, *c.defaultInterface) ? c.defaultInterface
-                               : (c.defaultSource && IsEqualGUID(attr->guid, *c.defaultSource)) ? c.defaultSource
-                                                                                                 : nullptr;
-            implemented->ReleaseTypeAttr(attr);
+            const GUID guid = Attributes(implemented.get()).guid;
+            const IID* which = IsEqualGUID(guid, *c.defaultInterface)                       ? c.defaultInterface
+                               : (c.defaultSource && IsEqualGUID(guid, *c.defaultSource)) ? c.defaultSource
+                                                                                          : nullptr;
             if ((flags & IMPLTYPEFLAG_FDEFAULT) && (flags & IMPLTYPEFLAG_FSOURCE))
                 foundSource = which;
             else if (flags & IMPLTYPEFLAG_FDEFAULT)

@@ -9,9 +9,11 @@
 #include <string>
 
 #include "NimboGuestAgentCtrl.h"
+#include "foundation/ComTypes.h"
 #include "foundation/Exc.h"
 #include "foundation/Log.h"
 #include "remote/AdminShareConnection.h"
+#include "tests/foundation/FilesTestSupport.h"
 
 namespace
 {
@@ -25,16 +27,10 @@ std::wstring Win32Line(DWORD code)
 
 TEST(AdminShareRealSeam, ConnectFailsWithTheRedirectorsCode)
 {
-    try
-    {
-        CAdminShareConnection connection(L"\\\\vm1\\ADMIN$", L"EXAMPLE\\admin", L"pw", std::make_shared<util::CLog>());
-        ADD_FAILURE() << "connect succeeded";
-    }
-    catch (const CExc& e)
-    {
-        EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_NO_NETWORK), e.GetHResult());
-        EXPECT_EQ(Win32Line(ERROR_NO_NETWORK), e.GetFullText());
-    }
+    const CExc e = filestest::Raised(
+        [] { CAdminShareConnection(L"\\\\vm1\\ADMIN$", L"EXAMPLE\\admin", L"pw", std::make_shared<util::CLog>()); });
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_NO_NETWORK), e.GetHResult());
+    EXPECT_EQ(Win32Line(ERROR_NO_NETWORK), e.GetFullText());
 }
 
 // The shipped library, loaded directly: its Connect reports the refusal with the connection
@@ -48,27 +44,19 @@ TEST(AdminShareRealSeam, ShippedLibraryConnectReportsTheRefusal)
         auto getClassObject = reinterpret_cast<GetClassObjectFn>(
             reinterpret_cast<void*>(GetProcAddress(dll, "DllGetClassObject")));
         ASSERT_NE(nullptr, getClassObject);
-        IClassFactory* factory = nullptr;
-        ASSERT_EQ(S_OK, getClassObject(CLSID_NimboVssGAConnection, IID_IClassFactory, reinterpret_cast<void**>(&factory)));
-        INimboGAConnection* connection = nullptr;
-        ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_INimboGAConnection, reinterpret_cast<void**>(&connection)));
-        factory->Release();
+        util::CComPtr<IClassFactory> factory;
+        ASSERT_EQ(S_OK, getClassObject(CLSID_NimboVssGAConnection, IID_IClassFactory, factory.put_void()));
+        util::CComPtr<INimboGAConnection> connection;
+        ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_INimboGAConnection, connection.put_void()));
 
-        BSTR machine = SysAllocString(L"vm1"), login = SysAllocString(L"EXAMPLE\\admin"), pwd = SysAllocString(L"S3cret-pw");
-        EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_NO_NETWORK), connection->Connect(machine, login, pwd));
-        IErrorInfo* info = nullptr;
-        ASSERT_EQ(S_OK, GetErrorInfo(0, &info));
-        BSTR description = nullptr;
-        info->GetDescription(&description);
-        const std::wstring text = description ? description : L"";
-        EXPECT_EQ(MsgText(101, L"vm1", L"EXAMPLE\\admin") + L"\r\n" + Win32Line(ERROR_NO_NETWORK), text);
-        EXPECT_EQ(std::wstring::npos, text.find(L"S3cret-pw"));
-        SysFreeString(description);
-        info->Release();
-        SysFreeString(machine);
-        SysFreeString(login);
-        SysFreeString(pwd);
-        connection->Release();
+        util::CBstr machine(std::wstring(L"vm1")), login(std::wstring(L"EXAMPLE\\admin")), pwd(std::wstring(L"S3cret-pw"));
+        EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_NO_NETWORK), connection->Connect(machine.get(), login.get(), pwd.get()));
+        util::CComPtr<IErrorInfo> info;
+        ASSERT_EQ(S_OK, GetErrorInfo(0, info.put()));
+        util::CBstr description;
+        info->GetDescription(description.put());
+        EXPECT_EQ(MsgText(101, L"vm1", L"EXAMPLE\\admin") + L"\r\n" + Win32Line(ERROR_NO_NETWORK), description.Text());
+        EXPECT_EQ(std::wstring::npos, description.Text().find(L"S3cret-pw"));
     }
     CoUninitialize();
 }

@@ -7,6 +7,7 @@
 
 using remote::CRemoteScm;
 using remote_test::ExpectWin32Sentences;
+using remote_test::Raised;
 
 namespace
 {
@@ -19,19 +20,9 @@ void UseGuests(const std::string& text)
     sim::ScmReset();
 }
 
-std::wstring StartText(const std::wstring& service)
-{
-    return L"Cannot start service. Machine: [scmguest]. Service: [" + service + L"].";
-}
-std::wstring StopText(const std::wstring& service)
-{
-    return L"Cannot stop service. Machine: [scmguest]. Service: [" + service + L"].";
-}
-std::wstring StatusText(const std::wstring& service)
-{
-    return L"Cannot retrieve the current status of the service. Machine: [scmguest]. Service: [" +
-           service + L"].";
-}
+const std::wstring kStart = L"Cannot start service. Machine: [scmguest]. Service: [Agent].";
+const std::wstring kStop = L"Cannot stop service. Machine: [scmguest]. Service: [Agent].";
+const std::wstring kStatus = L"Cannot retrieve the current status of the service. Machine: [scmguest]. Service: [Agent].";
 
 sim::SServiceRecord Record(const std::wstring& name)
 {
@@ -78,19 +69,10 @@ TEST(RemoteScm, CreateServicePassesTheRegistrationAsGiven)
         const std::wstring name = c.name ? c.name : longest;
         const std::wstring display = c.name ? L"Display " + name : name;
         SCOPED_TRACE(name);
-        try
-        {
-            auto scm = OpenScm();
-            auto service = scm->CreateService(name, display, L"C:\\Agent\\agent.exe -x",
-                                              c.dependencies, c.account, c.password, c.autoStart,
-                                              SERVICE_ALL_ACCESS);
-            EXPECT_EQ(service->GetName(), name);
-        }
-        catch (const CExc& e)
-        {
-            ADD_FAILURE() << e.GetFullText();
-            continue;
-        }
+        EXPECT_EQ(name, OpenScm()
+                            ->CreateService(name, display, L"C:\\Agent\\agent.exe -x", c.dependencies, c.account,
+                                            c.password, c.autoStart, SERVICE_ALL_ACCESS)
+                            ->GetName());
         const sim::SServiceRecord r = Record(name);
         EXPECT_EQ(r.displayName, display);
         EXPECT_EQ(r.binaryPath, L"C:\\Agent\\agent.exe -x");
@@ -166,18 +148,11 @@ TEST(RemoteService, StartRequestsOnlyWhenNeededAndPollsUpToTheTimeout)
         SCOPED_TRACE(c.timeout);
         UseGuests(std::string("[guest scmguest]\nservice = ") + c.description + "\n");
         auto service = OpenScm()->OpenService(L"Agent", SERVICE_ALL_ACCESS);
-        try
-        {
+        if (c.failure)
+            ExpectWin32Sentences(Raised<CWin32Exc>([&] { service->Start(c.timeout); }), c.failure,
+                                 {kStart, L"Service start timeout. Timeout (sec): [" + std::to_wstring(c.timeout) + L"]."});
+        else
             service->Start(c.timeout);
-            EXPECT_EQ(c.failure, 0u);
-        }
-        catch (const CWin32Exc& e)
-        {
-            EXPECT_EQ(c.failure, ERROR_SERVICE_REQUEST_TIMEOUT);
-            ExpectWin32Sentences(e, ERROR_SERVICE_REQUEST_TIMEOUT,
-                                 {StartText(L"Agent"), L"Service start timeout. Timeout (sec): [" +
-                                                           std::to_wstring(c.timeout) + L"]."});
-        }
         const sim::SServiceRecord r = Record(L"Agent");
         EXPECT_EQ(r.startRequests, c.requests);
         EXPECT_EQ(r.statusQueries, c.queries);
@@ -246,17 +221,17 @@ TEST(RemoteScm, FailuresCarryTheCodeAndTheSentencesOfEachLevel)
         {"fail.CreateServiceW = 5\n", EOp::Create, ERROR_ACCESS_DENIED, {create}},
         {"", EOp::Open, ERROR_SERVICE_DOES_NOT_EXIST, {open}},
         {"service = Agent|stopped|open_error=5\n", EOp::Open, ERROR_ACCESS_DENIED, {open}},
-        {"service = Agent|stopped|query_error=6\n", EOp::Query, ERROR_INVALID_HANDLE, {StatusText(L"Agent")}},
-        {"service = Agent|stopped|start_error=1058\n", EOp::Start, ERROR_SERVICE_DISABLED, {StartText(L"Agent")}},
+        {"service = Agent|stopped|query_error=6\n", EOp::Query, ERROR_INVALID_HANDLE, {kStatus}},
+        {"service = Agent|stopped|start_error=1058\n", EOp::Start, ERROR_SERVICE_DISABLED, {kStart}},
         {"service = Agent|stopped|query_error=6\n", EOp::Start, ERROR_INVALID_HANDLE,
-         {StartText(L"Agent"), StatusText(L"Agent")}},
-        {"service = Agent|stopped|deleted\n", EOp::Start, ERROR_SERVICE_MARKED_FOR_DELETE, {StartText(L"Agent")}},
+         {kStart, kStatus}},
+        {"service = Agent|stopped|deleted\n", EOp::Start, ERROR_SERVICE_MARKED_FOR_DELETE, {kStart}},
         {"service = Agent|running|stop_error=1051\n", EOp::Stop, ERROR_DEPENDENT_SERVICES_RUNNING,
-         {StopText(L"Agent"), notify}},
+         {kStop, notify}},
         {"service = Agent|start_pending\n", EOp::Stop, ERROR_SERVICE_CANNOT_ACCEPT_CTRL,
-         {StopText(L"Agent"), notify}},
+         {kStop, notify}},
         {"service = Agent|running|query_error=1722\n", EOp::Stop, RPC_S_SERVER_UNAVAILABLE,
-         {StopText(L"Agent"), StatusText(L"Agent")}},
+         {kStop, kStatus}},
         {"service = Agent|stopped|deleted\n", EOp::Delete, ERROR_SERVICE_MARKED_FOR_DELETE, {del}},
         {"service = Agent|stopped|delete_error=5\n", EOp::Delete, ERROR_ACCESS_DENIED, {del}},
     };
@@ -266,27 +241,22 @@ TEST(RemoteScm, FailuresCarryTheCodeAndTheSentencesOfEachLevel)
         SCOPED_TRACE(static_cast<int>(c.op));
         UseGuests(std::string("[guest scmguest]\n") + c.guest);
         const unsigned handlesBefore = sim::ScmOpenHandleCount();
-        try
-        {
-            auto scm = OpenScm();
-            if (c.op == EOp::Create)
-                scm->CreateService(L"Agent", L"Agent", L"C:\\a.exe", {}, L".\\u", L"pw", true,
-                                   SERVICE_ALL_ACCESS);
-            auto service = scm->OpenService(L"Agent", SERVICE_ALL_ACCESS);
-            switch (c.op)
-            {
-            case EOp::Query: service->QueryCurrentState(); break;
-            case EOp::Start: service->Start(3); break;
-            case EOp::Stop: service->Stop(3); break;
-            case EOp::Delete: service->Delete(); break;
-            default: break;
-            }
-            ADD_FAILURE() << "no error";
-        }
-        catch (const CWin32Exc& e)
-        {
-            ExpectWin32Sentences(e, c.code, c.sentences);
-        }
+        ExpectWin32Sentences(Raised<CWin32Exc>([&] {
+                                 auto scm = OpenScm();
+                                 if (c.op == EOp::Create)
+                                     scm->CreateService(L"Agent", L"Agent", L"C:\\a.exe", {}, L".\\u", L"pw", true,
+                                                        SERVICE_ALL_ACCESS);
+                                 auto service = scm->OpenService(L"Agent", SERVICE_ALL_ACCESS);
+                                 switch (c.op)
+                                 {
+                                 case EOp::Query: service->QueryCurrentState(); break;
+                                 case EOp::Start: service->Start(3); break;
+                                 case EOp::Stop: service->Stop(3); break;
+                                 case EOp::Delete: service->Delete(); break;
+                                 default: break;
+                                 }
+                             }),
+                             c.code, c.sentences);
         EXPECT_EQ(sim::ScmOpenHandleCount(), handlesBefore);
     }
 }
@@ -297,32 +267,18 @@ TEST(RemoteScm, BadServiceNamesAreRefusedWithTheNameInTheText)
     for (const std::wstring& name : {std::wstring(257, L'n'), std::wstring(L"a/b"), std::wstring(L"a\\b")})
     {
         SCOPED_TRACE(name);
-        try
-        {
-            OpenScm()->CreateService(name, name, L"C:\\a.exe", {}, L"", L"", false, SERVICE_ALL_ACCESS);
-            ADD_FAILURE() << "no error";
-        }
-        catch (const CWin32Exc& e)
-        {
-            ExpectWin32Sentences(e, ERROR_INVALID_NAME,
-                                 {L"Cannot create service. Machine: [scmguest]. Service name: [" + name +
-                                  L"]. Service binary path: [C:\\a.exe]. Service account: [].",});
-        }
+        ExpectWin32Sentences(
+            Raised<CWin32Exc>([&] { OpenScm()->CreateService(name, name, L"C:\\a.exe", {}, L"", L"", false, SERVICE_ALL_ACCESS); }),
+            ERROR_INVALID_NAME,
+            {L"Cannot create service. Machine: [scmguest]. Service name: [" + name +
+             L"]. Service binary path: [C:\\a.exe]. Service account: []."});
     }
 }
 
 TEST(RemoteScm, UnknownHostFailsToConnect)
 {
     UseGuests("[guest scmguest]\n");
-    try
-    {
-        CRemoteScm scm(L"nosuchhost", SC_MANAGER_CONNECT);
-        ADD_FAILURE() << "no error";
-    }
-    catch (const CWin32Exc& e)
-    {
-        ExpectWin32Sentences(e, RPC_S_SERVER_UNAVAILABLE,
-                             {L"Cannot connect to remote SCM database. Machine: [nosuchhost]. "
-                              L"Requested rights: [0x1]."});
-    }
+    ExpectWin32Sentences(Raised<CWin32Exc>([] { CRemoteScm(L"nosuchhost", SC_MANAGER_CONNECT); }),
+                         RPC_S_SERVER_UNAVAILABLE,
+                         {L"Cannot connect to remote SCM database. Machine: [nosuchhost]. Requested rights: [0x1]."});
 }

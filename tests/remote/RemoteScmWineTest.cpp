@@ -7,7 +7,9 @@
 #include <iostream>
 
 using remote::CRemoteScm;
+using remote_test::ComputerName;
 using remote_test::ExpectWin32Sentences;
+using remote_test::Raised;
 
 namespace
 {
@@ -20,18 +22,7 @@ std::wstring TestServicePath()
     return folder + L"nimbo_test_service.exe";
 }
 
-std::wstring UniqueName(const std::wstring& stem)
-{
-    return stem + L"_" + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(GetTickCount());
-}
-
-std::wstring ComputerName()
-{
-    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
-    DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
-    GetComputerNameW(name, &size);
-    return name;
-}
+using filestest::UniqueName;
 
 // A value of the service's registration, read back from this machine's registry.
 std::vector<BYTE> ServiceValue(const std::wstring& service, const wchar_t* value, DWORD& type)
@@ -77,13 +68,11 @@ TEST(RemoteScmOnWine, CreatesStartsStopsAndDeletesARealService)
     for (const auto& c : cases)
     {
         SCOPED_TRACE(c.name);
-        const std::wstring path = L"\"" + TestServicePath() + L"\"";
-        try
         {
             CRemoteScm scm(c.machine, SC_MANAGER_ALL_ACCESS);
             scm.SetPollInterval(100);
-            auto service = scm.CreateService(c.name, c.name, path, {}, L"", L"",
-                                              false, SERVICE_ALL_ACCESS);
+            auto service =
+                scm.CreateService(c.name, c.name, L"\"" + TestServicePath() + L"\"", {}, L"", L"", false, SERVICE_ALL_ACCESS);
             EXPECT_EQ(service->QueryCurrentState(), DWORD(SERVICE_STOPPED));
             service->Start(50);
             EXPECT_EQ(service->QueryCurrentState(), DWORD(SERVICE_RUNNING));
@@ -91,23 +80,12 @@ TEST(RemoteScmOnWine, CreatesStartsStopsAndDeletesARealService)
             EXPECT_EQ(service->QueryCurrentState(), DWORD(SERVICE_STOPPED));
             service->Delete();
         }
-        catch (const CExc& e)
-        {
-            ADD_FAILURE() << e.GetFullText();
-            continue;
-        }
         // Once its last handle is closed the service is gone.
-        try
-        {
-            CRemoteScm(c.machine, SC_MANAGER_CONNECT).OpenService(c.name, SERVICE_QUERY_STATUS);
-            ADD_FAILURE() << "the deleted service still opens";
-        }
-        catch (const CWin32Exc& e)
-        {
-            ExpectWin32Sentences(e, ERROR_SERVICE_DOES_NOT_EXIST,
-                                 {L"Cannot open service. Machine: [" + c.machine + L"]. Service name: [" +
-                                  c.name + L"]."});
-        }
+        ExpectWin32Sentences(Raised<CWin32Exc>([&] {
+                                 CRemoteScm(c.machine, SC_MANAGER_CONNECT).OpenService(c.name, SERVICE_QUERY_STATUS);
+                             }),
+                             ERROR_SERVICE_DOES_NOT_EXIST,
+                             {L"Cannot open service. Machine: [" + c.machine + L"]. Service name: [" + c.name + L"]."});
     }
 }
 
@@ -134,17 +112,9 @@ TEST(RemoteScmOnWine, ServiceThatNeverRunsTimesOutWith1053)
     scm.SetPollInterval(100);
     auto service = scm.CreateService(name, name, L"\"" + TestServicePath() + L"\" nostart", {}, L"",
                                      L"", false, SERVICE_ALL_ACCESS);
-    try
-    {
-        service->Start(3);
-        ADD_FAILURE() << "no error";
-    }
-    catch (const CWin32Exc& e)
-    {
-        ExpectWin32Sentences(e, ERROR_SERVICE_REQUEST_TIMEOUT,
-                             {L"Cannot start service. Machine: []. Service: [" + name + L"].",
-                              L"Service start timeout. Timeout (sec): [3]."});
-    }
+    ExpectWin32Sentences(Raised<CWin32Exc>([&] { service->Start(3); }), ERROR_SERVICE_REQUEST_TIMEOUT,
+                         {L"Cannot start service. Machine: []. Service: [" + name + L"].",
+                          L"Service start timeout. Timeout (sec): [3]."});
     EXPECT_EQ(service->QueryCurrentState(), DWORD(SERVICE_START_PENDING));
     // A second start only waits for the pending one.
     EXPECT_THROW(service->Start(1), CWin32Exc);

@@ -6,15 +6,28 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "foundation/Exc.h"
 #include "foundation/Log.h"
+#include "tests/foundation/FilesTestSupport.h"
 
 namespace remote_test
 {
+using filestest::Raised;
+using filestest::Sentences;
+
+inline std::wstring ComputerName()
+{
+    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+    GetComputerNameW(name, &size);
+    return name;
+}
+
 // Writes `text` as the simulated guests' description and points the simulation at it. Every
 // call uses a new file, so the simulation always notices the change.
 inline void UseGuests(const std::string& text)
@@ -25,12 +38,7 @@ inline void UseGuests(const std::string& text)
     std::wstring path = std::wstring(folder) + L"nimbo_remote_guests_" +
                         std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(++counter) +
                         L".ini";
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    DWORD written = 0;
-    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    CloseHandle(file);
+    filestest::WriteTextFile(path, text);
     SetEnvironmentVariableW(L"NIMBO_SIM_GUESTS", path.c_str());
 }
 
@@ -56,10 +64,8 @@ public:
     }
     bool Has(int level, const std::wstring& text) const
     {
-        for (const auto& line : lines)
-            if (line.level == level && line.text == text)
-                return true;
-        return false;
+        const std::vector<std::wstring> texts = Texts(level);
+        return std::find(texts.begin(), texts.end(), text) != texts.end();
     }
 
 protected:
@@ -70,7 +76,7 @@ protected:
 };
 
 inline std::shared_ptr<util::CLog> RecordingLog(const std::shared_ptr<CLineRecorder>& recorder,
-                                                int minimumLevel)
+                                                int minimumLevel = util::LogTrace)
 {
     auto log = std::make_shared<util::CLog>();
     log->SetWriter(recorder);
@@ -84,14 +90,6 @@ inline void ExpectWin32Sentences(const CWin32Exc& e, DWORD code,
 {
     EXPECT_EQ(e.GetCode(), code);
     EXPECT_EQ(e.GetHResult(), HRESULT(code ? 0x80070000u | (code & 0xFFFF) : 0));
-    std::vector<std::wstring> messages(e.GetMessages().begin(), e.GetMessages().end());
-    ASSERT_EQ(messages.size(), sentences.size() + 1) << e.GetFullText();
-    for (size_t i = 0; i < sentences.size(); ++i)
-        EXPECT_EQ(messages[i], sentences[i]) << "sentence " << i;
-    const std::wstring& system = messages.back();
-    const std::wstring tail = L" Code: " + std::to_wstring(code);
-    EXPECT_EQ(system.compare(0, 12, L"Win32 error:"), 0) << system;
-    ASSERT_GE(system.size(), tail.size());
-    EXPECT_EQ(system.substr(system.size() - tail.size()), tail) << system;
+    filestest::ExpectSentencesAndWin32Line(e, sentences, static_cast<long>(code));
 }
 }

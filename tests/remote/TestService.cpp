@@ -1,17 +1,14 @@
 // A small Windows service used by the service control tests. Its behaviour is chosen by the
 // first argument of its command line (stored in the service's binary path):
 //   (none)   reports running at once and stops when asked;
-//   nostart  stays in start-pending and never reports running (exits after a while);
-//   nostop   runs normally but, once asked to stop, stays in stop-pending for a while.
+//   nostart  stays in start-pending and never reports running (exits after a while).
 #include <windows.h>
 
 #include <cwchar>
 
 namespace
 {
-enum class EMode { Normal, NoStart, NoStop };
-
-EMode g_Mode = EMode::Normal;
+bool g_NoStart = false;
 SERVICE_STATUS_HANDLE g_StatusHandle = nullptr;
 HANDLE g_StopEvent = nullptr;
 const DWORD kLingerMs = 20000; // a misbehaving instance still ends on its own
@@ -42,7 +39,7 @@ void WINAPI ServiceMain(DWORD, LPWSTR*)
     if (!g_StatusHandle)
         return;
     g_StopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (g_Mode == EMode::NoStart)
+    if (g_NoStart)
     {
         Report(SERVICE_START_PENDING, SERVICE_ACCEPT_STOP);
         WaitForSingleObject(g_StopEvent, kLingerMs);
@@ -51,19 +48,13 @@ void WINAPI ServiceMain(DWORD, LPWSTR*)
     }
     Report(SERVICE_RUNNING, SERVICE_ACCEPT_STOP);
     WaitForSingleObject(g_StopEvent, INFINITE);
-    if (g_Mode == EMode::NoStop)
-        Sleep(kLingerMs);
     Report(SERVICE_STOPPED, 0);
 }
 } // namespace
 
 int wmain(int argc, wchar_t** argv)
 {
-    if (argc > 1 && std::wcscmp(argv[1], L"nostart") == 0)
-        g_Mode = EMode::NoStart;
-    else if (argc > 1 && std::wcscmp(argv[1], L"nostop") == 0)
-        g_Mode = EMode::NoStop;
-
+    g_NoStart = argc > 1 && std::wcscmp(argv[1], L"nostart") == 0;
     wchar_t name[] = L"";
     SERVICE_TABLE_ENTRYW table[] = {{name, ServiceMain}, {nullptr, nullptr}};
     return StartServiceCtrlDispatcherW(table) ? 0 : 1;
