@@ -1,3 +1,105 @@
-// Demo client: what a backup application's script would do with the library.
-var shell = new ActiveXObject("WScript.Shell");
-WScript.Echo("Type library: " + shell.RegRead("HKCR\\TypeLib\\{5A574670-BC2C-4269-AF4A-BD7BA378F53C}\\1.0\\"));
+// The deployment road as a backup application's script drives it:
+//   cscript demo.js <supported guest> <unsupported guest> <share folder of the first> <log file>
+var args = WScript.Arguments;
+function windowsPath(p) { return p.replace(/\//g, "\\"); }
+var goodHost = args(0), badHost = args(1), goodShare = windowsPath(args(2)), logPath = windowsPath(args(3));
+var LOGIN = "LAB\\backup", PASSWORD = "Demo-Pa55";
+var fso = new ActiveXObject("Scripting.FileSystemObject");
+
+var osTypes = { 1: "NT", 2: "Windows 2000", 3: "Windows XP", 4: "Windows 2003 Server", 5: "Vista",
+                6: "Longhorn / 2008", "-1": "other" };
+var platforms = { 1: "X86", 2: "AMD64", 3: "IA64", "-1": "other" };
+var states = { 0: "not installed", 1: "installed, stopped", 2: "installed, running" };
+
+function say(text) { WScript.Echo(text); }
+function hex(n) { return "0x" + (n >>> 0).toString(16).toUpperCase(); }
+
+// Log lines written since the last call: the library's own account of each step.
+var logSeen = 0;
+function newLogLines(indent) {
+    if (!fso.FileExists(logPath))
+        return;
+    var f = fso.OpenTextFile(logPath, 1);
+    var lines = f.AtEndOfStream ? [] : f.ReadAll().split("\r\n");
+    f.Close();
+    if (lines.length && lines[lines.length - 1] === "")
+        lines.pop();  // the text ends with a line break
+    for (var i = logSeen; i < lines.length; i++)
+        say(indent + lines[i]);
+    logSeen = lines.length;
+}
+
+function step(title, f) {
+    say("- " + title);
+    var start = new Date().getTime();
+    var result = f();
+    newLogLines("    | ");
+    say("  done in " + (new Date().getTime() - start) + " ms");
+    return result;
+}
+
+function showMetrics(metrics) {
+    say("  OS type:  " + osTypes[metrics.OsType] + " (" + metrics.OsType + ")");
+    say("  platform: " + platforms[metrics.OsPlatform] + " (" + metrics.OsPlatform + ")");
+    say("  VSS agent supported: " + (metrics.Supported ? "yes" : "no"));
+}
+
+// Every file below a folder with its size. (Wine's script engine cannot walk FileSystemObject
+// collections, so the names come from cmd's dir.)
+function listFolder(path, indent) {
+    var list = fso.BuildPath(fso.GetSpecialFolder(2).Path, "nimbo-demo-files.txt");
+    new ActiveXObject("WScript.Shell").Run("cmd /c dir /s /b /a-d \"" + path + "\" > \"" + list + "\"", 0, true);
+    var f = fso.OpenTextFile(list, 1);
+    var names = f.AtEndOfStream ? [] : f.ReadAll().split("\r\n");
+    f.Close();
+    fso.DeleteFile(list);
+    for (var i = 0; i < names.length; i++)
+        if (names[i] !== "")
+            say(indent + names[i].substr(path.length + 1) + "  (" + fso.GetFile(names[i]).Size + " bytes)");
+}
+
+try {
+    say("== " + goodHost + ": supported guest ==");
+    var conn = new ActiveXObject("NimboGuestAgentCtrl.NimboVssGAConnection");
+    conn.InitLogging(2, logPath);
+    step("connect to \\\\" + goodHost + "\\ADMIN$ as " + LOGIN, function () { conn.Connect(goodHost, LOGIN, PASSWORD); });
+    var installer = conn.Installer;
+    var metrics = step("collect guest metrics", function () { return installer.CollectGuestMetrics(); });
+    showMetrics(metrics);
+    say("  agent state: " + states[installer.GetGateState()]);
+    step("install the VSS agent", function () { installer.Install(); });
+    say("  agent state: " + states[installer.GetGateState()]);
+    say("  files on the guest's ADMIN$ share:");
+    listFolder(goodShare, "    ");
+    step("uninstall the VSS agent", function () { installer.Uninstall(); });
+    say("  agent state: " + states[installer.GetGateState()]);
+    conn.Disconnect();
+
+    say("");
+    say("== " + badHost + ": unsupported guest ==");
+    conn = new ActiveXObject("NimboGuestAgentCtrl.NimboVssGAConnection");
+    conn.InitLogging(2, logPath);
+    step("connect to \\\\" + badHost + "\\ADMIN$ as " + LOGIN, function () { conn.Connect(badHost, LOGIN, PASSWORD); });
+    installer = conn.Installer;
+    showMetrics(step("collect guest metrics", function () { return installer.CollectGuestMetrics(); }));
+    say("- install the VSS agent anyway");
+    try {
+        installer.Install();
+        say("  UNEXPECTED: the install succeeded");
+        WScript.Quit(1);
+    } catch (e) {
+        newLogLines("    | ");
+        say("  refused with " + hex(e.number) + ":");
+        var lines = e.description.split("\r\n");
+        for (var i = 0; i < lines.length; i++)
+            say("    " + lines[i]);
+    }
+    conn.Disconnect();
+    say("");
+    say("Log file: " + logPath);
+} catch (e) {
+    newLogLines("    | ");
+    say("FAILED with " + hex(e.number) + ": " + e.description);
+    WScript.Quit(1);
+}
+WScript.Quit(0);

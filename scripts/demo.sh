@@ -1,10 +1,35 @@
 #!/usr/bin/env bash
-# The main job: builds the library, registers it in a fresh Wine prefix and drives it from a
-# script client.
+# The main job: builds the library, registers its test build in a fresh Wine prefix, makes two
+# simulated guests and lets a script client drive the whole deployment road against them.
 set -euo pipefail
 source "$(dirname "$0")/env.sh"
 "$root/scripts/setup.sh"
 configure_and_build
 new_prefix "$build64/wineprefix-demo"
 wine regsvr32 /s "$build64/tests/simbin/NimboGuestAgentCtrl.dll"
-wine cscript //nologo "Z:$root/scripts/demo.js"
+
+# Two guests: a 64-bit version 6.0 server the VSS agent supports, and a 64-bit XP workstation
+# it does not. Their ADMIN$ shares are plain folders here (see docs/SimulatedGuests.md).
+demo=$build64/demo
+rm -rf "$demo"
+mkdir -p "$demo/srv2008-admin" "$demo/xp64-admin"
+cat > "$demo/guests.ini" <<GUESTS
+[guest srv2008.lab.example]
+admin_share = $demo/srv2008-admin
+share_path = C:\\Windows
+account = LAB\\backup | Demo-Pa55
+os_version = 6.0
+server_type = 0x8003
+reg = SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment | PROCESSOR_ARCHITECTURE | REG_SZ | AMD64
+service = VSS | running
+
+[guest xp64.lab.example]
+admin_share = $demo/xp64-admin
+account = LAB\\backup | Demo-Pa55
+os_version = 5.2
+server_type = 0x1003
+reg = SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment | PROCESSOR_ARCHITECTURE | REG_SZ | AMD64
+GUESTS
+export NIMBO_SIM_GUESTS=$demo/guests.ini
+wine cscript //nologo "Z:$root/scripts/demo.js" srv2008.lab.example xp64.lab.example \
+     "Z:$demo/srv2008-admin" "Z:$demo/NimboGuestAgentCtrl.log"

@@ -1,0 +1,170 @@
+// Benchmark (not a test): installs and uninstalls the VSS agent on a simulated guest N times
+// and compares the upload phase with a plain CopyFileW of the same files.
+//
+//   InstallBenchmark.exe <package folder> <work folder> [N]
+//
+// The guest's ADMIN$ share is a local folder reached through \\host\ADMIN$, so the numbers
+// show the engine's own overhead over the file copies it has to make, not a network.
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <objbase.h>
+
+#include "deploy/Installer.h"
+#include "foundation/Exc.h"
+#include "foundation/FileSystem.h"
+#include "foundation/Log.h"
+#include "remote/AdminShareConnection.h"
+#include "vss/VssSpecificInstall.h"
+
+namespace
+{
+const wchar_t kHost[] = L"benchguest";
+const wchar_t kLogin[] = L"BENCH\\admin";
+const wchar_t kPassword[] = L"Bench-Pa55";
+// Polls of the service while it starts; the agent usually runs after the first or second.
+const DWORD kPollIntervalMs = 20;
+
+double Now()
+{
+    static LARGE_INTEGER frequency = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return f;
+    }();
+    LARGE_INTEGER counter;
+    QueryPerformanceCounter(&counter);
+    return 1000.0 * static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+// Milliseconds of one kind of work over all rounds.
+struct SSeries
+{
+    const char* name;
+    std::vector<double> ms;
+
+    double Median() const
+    {
+        std::vector<double> sorted = ms;
+        std::sort(sorted.begin(), sorted.end());
+        return sorted.empty() ? 0.0 : sorted[sorted.size() / 2];
+    }
+    double Mean() const
+    {
+        double sum = 0;
+        for (double v : ms)
+            sum += v;
+        return ms.empty() ? 0.0 : sum / static_cast<double>(ms.size());
+    }
+};
+
+std::string Narrow(const std::wstring& text)
+{
+    return std::string(text.begin(), text.end());
+}
+
+void WriteGuests(const std::wstring& work, const std::wstring& share)
+{
+    const std::wstring path = util::JoinPath(work, L"guests.ini");
+    std::ofstream file(Narrow(path), std::ios::binary | std::ios::trunc);
+    file << "[guest " << Narrow(kHost) << "]\n"
+         << "admin_share = " << Narrow(share) << "\n"
+         << "account = " << Narrow(kLogin) << " | " << Narrow(kPassword) << "\n"
+         << "os_version = 6.0\nserver_type = 0x8003\n"
+         << "reg = SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment | "
+            "PROCESSOR_ARCHITECTURE | REG_SZ | AMD64\n";
+    SetEnvironmentVariableW(L"NIMBO_SIM_GUESTS", path.c_str());
+}
+
+void CopyOrThrow(const std::wstring& from, const std::wstring& to)
+{
+    if (!CopyFileW(from.c_str(), to.c_str(), FALSE))
+        throw CWin32Exc(L"CopyFileW failed: " + to, GetLastError());
+}
+
+int Run(const std::wstring& package, const std::wstring& work, int rounds)
+{
+    const std::wstring share = util::JoinPath(work, L"guest-admin");
+    util::CreateFolderTree(share);
+    WriteGuests(work, share);
+
+    auto log = std::make_shared<util::CLog>();  // no writer: the engine's lines cost nothing
+    auto connection = std::make_shared<CAdminShareConnection>(
+        std::wstring(L"\\\\") + kHost + L"\\ADMIN$", kLogin, kPassword, log);
+    install::CInstaller installer(connection, std::make_shared<vss::CVssSpecificInstall>(), log);
+    installer.SetPackageFolder(package);
+    installer.SetServicePollInterval(kPollIntervalMs);
+    installer.CollectGuestMetrics();
+
+    SSeries phases[] = {{"upload", {}}, {"configuration", {}}, {"registration", {}}, {"start", {}}};
+    SSeries install{"install (all)", {}}, uninstall{"uninstall", {}}, plain{"plain CopyFileW", {}};
+    double phaseStart = 0;
+    installer.SetPhaseObserver([&](install::EInstallPhase phase, bool finished) {
+        if (!finished)
+            phaseStart = Now();
+        else
+            phases[static_cast<int>(phase)].ms.push_back(Now() - phaseStart);
+    });
+
+    // The files the upload copies, under the names it gives them.
+    const std::wstring sources[] = {L"NimboGuestAgent_X64.exe", L"NimboVssSupport2003_X64.dll"};
+    const std::wstring targets[] = {L"NimboGuestAgent.exe", L"NimboVssSupport.dll"};
+    const std::wstring plainFolder = std::wstring(L"\\\\") + kHost + L"\\ADMIN$\\PlainCopy";
+
+    for (int round = 0; round < rounds; ++round)
+    {
+        double start = Now();
+        installer.Install();
+        install.ms.push_back(Now() - start);
+        if (installer.GetAgentState() != ENimboVssInstalledRunning)
+            throw CExc(L"The agent is not running after the installation.", E_FAIL);
+
+        start = Now();
+        installer.Uninstall();
+        uninstall.ms.push_back(Now() - start);
+
+        // The same two files copied plainly into a new folder on the same share.
+        start = Now();
+        util::CreateFolderTree(plainFolder);
+        for (int i = 0; i < 2; ++i)
+            CopyOrThrow(util::JoinPath(package, sources[i]), util::JoinPath(plainFolder, targets[i]));
+        plain.ms.push_back(Now() - start);
+        util::RemoveFolder(plainFolder);
+    }
+
+    std::printf("%d rounds of install + uninstall of the VSS agent on a simulated guest\n", rounds);
+    std::printf("%-16s %10s %10s\n", "phase", "median ms", "mean ms");
+    for (const SSeries* s : {&phases[0], &phases[1], &phases[2], &phases[3], &install, &uninstall, &plain})
+        std::printf("%-16s %10.2f %10.2f\n", s->name, s->Median(), s->Mean());
+    const double ratio = phases[0].Median() / std::max(plain.Median(), 0.001);
+    std::printf("upload / plain copy (medians): %.2f\n", ratio);
+    return 0;
+}
+}
+
+int wmain(int argc, wchar_t** argv)
+{
+    if (argc < 3)
+    {
+        std::fprintf(stderr, "usage: InstallBenchmark <package folder> <work folder> [rounds]\n");
+        return 2;
+    }
+    const int rounds = argc > 3 ? std::max(1, _wtoi(argv[3])) : 20;
+    // The configuration file is written through MSXML, as inside a client's apartment.
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    try
+    {
+        return Run(argv[1], argv[2], rounds);
+    }
+    catch (const CExc& e)
+    {
+        std::fprintf(stderr, "benchmark failed:\n%ls\n", e.GetFullText().c_str());
+        return 1;
+    }
+}
