@@ -32,8 +32,8 @@ HRESULT CNimboVssGAInstaller::CollectGuestMetrics(INimboGuestMetrics** ppGuestMe
 {
     if (!ppGuestMetrics)
         return E_INVALIDARG;
-    // A caller's smart pointer must never see garbage after a failure.
-    *ppGuestMetrics = nullptr;
+    // Left as the caller set it when the collection fails: callers of this interface rely on
+    // out parameters being touched only on success.
     return InstallerBoundary([&]() -> HRESULT {
         const auto engine = Engine();
         engine->CollectGuestMetrics();
