@@ -32,6 +32,10 @@ allowed='^(KERNEL32|USER32|ADVAPI32|ole32|OLEAUT32|RPCRT4|MPR|NETAPI32|msvcrt|SH
 while read -r name; do
     printf '%s\n' "$name" | grep -qiE "$allowed" || bad "imports non-system DLL $name"
 done < <(printf '%s\n' "$dump" | sed -n 's/^\tDLL Name: //p')
+source "$here/newer_imports.sh"
+while read -r fn; do
+    bad "imports $fn, which Windows XP and Server 2003 do not have"
+done < <(newer_imports "$dump")
 
 # Resources: type library 1, the registration scripts, the string table and the version.
 resources=$(python3 "$here/pe_resources.py" "$dll") || bad "cannot read resources"
