@@ -12,7 +12,7 @@
 
 #include <string>
 
-#include "deploy/AgentSpecificInstall.h"
+#include "deploy/AgentInstallPolicy.h"
 #include "foundation/XmlDocument.h"
 
 namespace install

@@ -1,7 +1,7 @@
 #include "deploy/Installer.h"
 
 #include "deploy/AgentConfigDocument.h"
-#include "deploy/AgentSpecificInstall.h"
+#include "deploy/AgentInstallPolicy.h"
 #include "deploy/GuestMetricsCollector.h"
 #include "deploy/RollbackList.h"
 #include "foundation/Exc.h"

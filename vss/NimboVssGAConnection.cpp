@@ -5,7 +5,7 @@
 #include "foundation/Exc.h"
 #include "module/ClassMap.h"
 #include "vss/NimboVssGAInstaller.h"
-#include "vss/VssSpecificInstall.h"
+#include "vss/VssInstallPolicy.h"
 
 namespace vss
 {

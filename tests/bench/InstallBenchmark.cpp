@@ -21,7 +21,7 @@
 #include "foundation/FileSystem.h"
 #include "foundation/Log.h"
 #include "remote/AdminShareConnection.h"
-#include "vss/VssSpecificInstall.h"
+#include "vss/VssInstallPolicy.h"
 
 namespace
 {

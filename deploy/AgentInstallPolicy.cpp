@@ -1,4 +1,4 @@
-#include "deploy/AgentSpecificInstall.h"
+#include "deploy/AgentInstallPolicy.h"
 
 namespace install
 {

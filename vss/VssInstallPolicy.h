@@ -3,7 +3,7 @@
 // plugin chosen by the guest's Windows and platform, registered as "NimboVssSupport" under
 // LocalSystem, depending on the guest's "VSS" service.
 
-#include "deploy/AgentSpecificInstall.h"
+#include "deploy/AgentInstallPolicy.h"
 #include "remote/GuestOsInfo.h"
 
 namespace vss

@@ -1,4 +1,4 @@
-#include "vss/VssSpecificInstall.h"
+#include "vss/VssInstallPolicy.h"
 
 #include "deploy/GuestMetricsCollector.h"
 #include "foundation/Exc.h"
