@@ -1,34 +1,28 @@
 #include "agents/AgentConfig.h"
 #include "agents/AgentError.h"
-#include "foundation/Handle.h"
+#include "deploy/AgentConfigFormat.h"
+#include "foundation/ComTypes.h"
 
 #include <msxml.h>
-#include <wrl/client.h>
 
 #include <cwchar>
 
-using Microsoft::WRL::ComPtr;
-
 namespace agent
 {
-const wchar_t* const CAgentConfig::FileName = L"NimboAgentConfig.xml";
+const wchar_t* const CAgentConfig::FileName = agentconfig::FileName;
 
 namespace
 {
-using CBstr = util::CUniqueAny<BSTR, &::SysFreeString>;
+using util::CBstr;
+template <class T> using ComPtr = util::CComPtr<T>;
 
 CBstr MakeBstr(const std::wstring& text)
 {
     CBstr result(SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));
-    if (!result)
+    if (!result.get())
         throw CAgentError(EAgentExit::StartupFailed, L"Out of memory while reading the configuration.",
                           static_cast<DWORD>(E_OUTOFMEMORY));
     return result;
-}
-
-std::wstring FromBstr(const CBstr& text)
-{
-    return text ? std::wstring(text.get(), SysStringLen(text.get())) : std::wstring();
 }
 }
 
@@ -43,7 +37,7 @@ public:
         ComPtr<IXMLDOMDocument> document;
         HRESULT hr = CoCreateInstance(CLSID_DOMDocument, nullptr, CLSCTX_INPROC_SERVER,
                                       IID_IXMLDOMDocument,
-                                      reinterpret_cast<void**>(document.GetAddressOf()));
+                                      document.put_void());
         if (FAILED(hr))
             Fail(L"The XML parser is unavailable.", static_cast<DWORD>(hr));
         document->put_async(VARIANT_FALSE);
@@ -61,11 +55,11 @@ public:
         long line = 0;
         long code = static_cast<long>(hr);
         ComPtr<IXMLDOMParseError> parseError;
-        if (SUCCEEDED(document->get_parseError(parseError.GetAddressOf())) && parseError)
+        if (SUCCEEDED(document->get_parseError(parseError.put())) && parseError)
         {
             CBstr text;
             if (parseError->get_reason(text.put()) == S_OK)
-                reason = FromBstr(text);
+                reason = text.Text();
             parseError->get_line(&line);
             parseError->get_errorCode(&code);
         }
@@ -82,21 +76,22 @@ public:
     {
         CAgentConfig config;
         ComPtr<IXMLDOMElement> root;
-        if (document->get_documentElement(root.GetAddressOf()) != S_OK || !root)
+        if (document->get_documentElement(root.put()) != S_OK || !root)
             Fail(L"The document has no root element.");
-        std::wstring rootName = TagName(root.Get());
-        if (rootName != L"GuestAgentConfig")
-            Fail(L"The root element is [" + rootName + L"], expected [GuestAgentConfig].");
+        std::wstring rootName = TagName(root.get());
+        if (rootName != agentconfig::RootTag)
+            Fail(L"The root element is [" + rootName + L"], expected [" + agentconfig::RootTag + L"].");
 
-        if (!Attribute(root.Get(), L"ServiceName", config.m_serviceName) ||
+        if (!Attribute(root.get(), agentconfig::ServiceNameAttribute, config.m_serviceName) ||
             config.m_serviceName.empty())
-            Fail(L"The element [GuestAgentConfig] has no ServiceName attribute.");
+            Fail(std::wstring(L"The element [") + agentconfig::RootTag + L"] has no " +
+                 agentconfig::ServiceNameAttribute + L" attribute.");
 
-        ComPtr<IXMLDOMElement> plugins = Child(root.Get(), L"PluginsCnt");
-        ReadPlugins(plugins.Get(), config.m_plugins);
+        ComPtr<IXMLDOMElement> plugins = Child(root.get(), agentconfig::PluginsTag);
+        ReadPlugins(plugins.get(), config.m_plugins);
 
-        ComPtr<IXMLDOMElement> ports = Child(root.Get(), L"PortsCfg");
-        config.m_ports = ReadPorts(ports.Get());
+        ComPtr<IXMLDOMElement> ports = Child(root.get(), agentconfig::PortsTag);
+        config.m_ports = ReadPorts(ports.get());
         return config;
     }
 
@@ -113,7 +108,7 @@ private:
         CBstr name;
         if (element->get_tagName(name.put()) != S_OK)
             Fail(L"An element name cannot be read.");
-        return FromBstr(name);
+        return name.Text();
     }
 
     // False when the attribute is absent (MSXML answers S_FALSE then).
@@ -138,17 +133,17 @@ private:
     {
         std::vector<ComPtr<IXMLDOMElement>> result;
         ComPtr<IXMLDOMNode> node;
-        parent->get_firstChild(node.GetAddressOf());
+        parent->get_firstChild(node.put());
         while (node)
         {
             DOMNodeType type = NODE_INVALID;
             ComPtr<IXMLDOMElement> element;
             if (node->get_nodeType(&type) == S_OK && type == NODE_ELEMENT &&
                 SUCCEEDED(node->QueryInterface(IID_IXMLDOMElement,
-                                               reinterpret_cast<void**>(element.GetAddressOf()))))
+                                               element.put_void())))
                 result.push_back(element);
             ComPtr<IXMLDOMNode> next;
-            node->get_nextSibling(next.GetAddressOf());
+            node->get_nextSibling(next.put());
             node = next;
         }
         return result;
@@ -157,7 +152,7 @@ private:
     ComPtr<IXMLDOMElement> Child(IXMLDOMElement* parent, const wchar_t* name)
     {
         for (auto& element : ChildElements(parent))
-            if (TagName(element.Get()) == name)
+            if (TagName(element.get()) == name)
                 return element;
         Fail(std::wstring(L"The element [") + name + L"] is missing.");
     }
@@ -167,12 +162,12 @@ private:
         for (auto& element : ChildElements(container))
         {
             // Unknown elements are left for newer agents.
-            if (TagName(element.Get()) != L"Plugin")
+            if (TagName(element.get()) != agentconfig::PluginTag)
                 continue;
             std::wstring path;
-            if (!Attribute(element.Get(), L"Path", path) || path.empty())
-                Fail(L"Plugin number " + std::to_wstring(plugins.size() + 1) +
-                     L" has no Path attribute.");
+            if (!Attribute(element.get(), agentconfig::PathAttribute, path) || path.empty())
+                Fail(L"Plugin number " + std::to_wstring(plugins.size() + 1) + L" has no " +
+                     agentconfig::PathAttribute + L" attribute.");
             for (const auto& known : plugins)
                 if (_wcsicmp(known.c_str(), path.c_str()) == 0)
                     Fail(L"The plugin [" + path + L"] is listed twice.");
@@ -184,8 +179,9 @@ private:
     {
         SAgentPortsCfg ports;
         std::wstring useDyn;
-        if (!Attribute(element, L"UseDynPort", useDyn))
-            Fail(L"The element [PortsCfg] has no UseDynPort attribute.");
+        if (!Attribute(element, agentconfig::UseDynPortAttribute, useDyn))
+            Fail(std::wstring(L"The element [") + agentconfig::PortsTag + L"] has no " +
+                 agentconfig::UseDynPortAttribute + L" attribute.");
         if (useDyn == L"true")
             ports.useDynPort = true;
         else if (useDyn == L"false")
@@ -196,7 +192,7 @@ private:
             return ports;   // a StaticPort left over from an earlier setting does not matter
 
         std::wstring port;
-        if (!Attribute(element, L"StaticPort", port))
+        if (!Attribute(element, agentconfig::StaticPortAttribute, port))
             Fail(L"UseDynPort is [false] but the element [PortsCfg] has no StaticPort attribute.");
         unsigned long value = 0;
         bool digits = !port.empty() && port.size() <= 5;
@@ -233,8 +229,8 @@ CAgentConfig CAgentConfig::Load(const std::wstring& path)
     source.bstrVal = bstrPath.get();   // still owned by bstrPath
     VARIANT_BOOL loaded = VARIANT_FALSE;
     HRESULT hr = document->load(source, &loaded);
-    reader.CheckLoaded(document.Get(), hr, loaded);
-    return reader.Read(document.Get());
+    reader.CheckLoaded(document.get(), hr, loaded);
+    return reader.Read(document.get());
 }
 
 CAgentConfig CAgentConfig::Parse(const std::wstring& xml, const std::wstring& origin)
@@ -244,7 +240,7 @@ CAgentConfig CAgentConfig::Parse(const std::wstring& xml, const std::wstring& or
     CBstr text = MakeBstr(xml);
     VARIANT_BOOL loaded = VARIANT_FALSE;
     HRESULT hr = document->loadXML(text.get(), &loaded);
-    reader.CheckLoaded(document.Get(), hr, loaded);
-    return reader.Read(document.Get());
+    reader.CheckLoaded(document.get(), hr, loaded);
+    return reader.Read(document.get());
 }
 }

@@ -1,5 +1,6 @@
 #include "deploy/AgentConfigDocument.h"
 
+#include "deploy/AgentConfigFormat.h"
 #include "foundation/Convert.h"
 #include "foundation/Exc.h"
 #include "foundation/FileSystem.h"
@@ -8,14 +9,6 @@ namespace install
 {
 namespace
 {
-const wchar_t kRootTag[] = L"GuestAgentConfig";
-const wchar_t kPluginsTag[] = L"PluginsCnt";
-const wchar_t kPluginTag[] = L"Plugin";
-const wchar_t kPortsTag[] = L"PortsCfg";
-const wchar_t kServiceNameAttribute[] = L"ServiceName";
-const wchar_t kPathAttribute[] = L"Path";
-const wchar_t kUseDynPortAttribute[] = L"UseDynPort";
-const wchar_t kStaticPortAttribute[] = L"StaticPort";
 const wchar_t kBlankServiceName[] = L"NONE";
 
 const wchar_t kOpenFailed[] = L"Cannot initialize agent's configuration document. Document path: [%1].";
@@ -57,10 +50,10 @@ void CAgentConfigDocument::CreateBlank()
     try
     {
         util::CXmlDocumentPtr document = util::CreateDocument();
-        util::CXmlElementPtr root = util::CreateChildElement(util::DocumentNode(document.get()).get(), kRootTag);
-        util::SetAttribute(root.get(), kServiceNameAttribute, kBlankServiceName);
-        util::CreateChildElement(root.get(), kPluginsTag);
-        util::CXmlElementPtr ports = util::CreateChildElement(root.get(), kPortsTag);
+        util::CXmlElementPtr root = util::CreateChildElement(util::DocumentNode(document.get()).get(), agentconfig::RootTag);
+        util::SetAttribute(root.get(), agentconfig::ServiceNameAttribute, kBlankServiceName);
+        util::CreateChildElement(root.get(), agentconfig::PluginsTag);
+        util::CXmlElementPtr ports = util::CreateChildElement(root.get(), agentconfig::PortsTag);
         WritePorts(ports.get(), SPortsCfg());
         m_document = document;
     }
@@ -80,14 +73,14 @@ IXMLDOMDocument* CAgentConfigDocument::Document() const
 
 util::CXmlElementPtr CAgentConfigDocument::Root() const
 {
-    return util::FindChild(util::DocumentNode(Document()).get(), kRootTag);
+    return util::FindChild(util::DocumentNode(Document()).get(), agentconfig::RootTag);
 }
 
 util::CXmlElementPtr CAgentConfigDocument::PluginsElement() const
 {
     try
     {
-        return util::FindChild(Root().get(), kPluginsTag);
+        return util::FindChild(Root().get(), agentconfig::PluginsTag);
     }
     catch (CExc& e)
     {
@@ -100,7 +93,7 @@ util::CXmlElementPtr CAgentConfigDocument::PortsElement() const
 {
     try
     {
-        return util::FindChild(Root().get(), kPortsTag);
+        return util::FindChild(Root().get(), agentconfig::PortsTag);
     }
     catch (CExc& e)
     {
@@ -111,17 +104,17 @@ util::CXmlElementPtr CAgentConfigDocument::PortsElement() const
 
 void CAgentConfigDocument::WritePorts(IXMLDOMElement* portsCfg, const SPortsCfg& ports)
 {
-    util::SetBoolAttribute(portsCfg, kUseDynPortAttribute, ports.useDynPort);
+    util::SetBoolAttribute(portsCfg, agentconfig::UseDynPortAttribute, ports.useDynPort);
     // A fixed port written earlier stays when the agent is switched to a dynamic one.
     if (!ports.useDynPort)
-        util::SetAttribute(portsCfg, kStaticPortAttribute, std::to_wstring(ports.staticPort));
+        util::SetAttribute(portsCfg, agentconfig::StaticPortAttribute, std::to_wstring(ports.staticPort));
 }
 
 void CAgentConfigDocument::SetServiceName(const std::wstring& name)
 {
     try
     {
-        util::SetAttribute(Root().get(), kServiceNameAttribute, name);
+        util::SetAttribute(Root().get(), agentconfig::ServiceNameAttribute, name);
     }
     catch (CExc& e)
     {
@@ -134,8 +127,8 @@ void CAgentConfigDocument::AddPlugin(const std::wstring& relativePath)
 {
     try
     {
-        util::CXmlElementPtr plugin = util::CreateChildElement(PluginsElement().get(), kPluginTag);
-        util::SetAttribute(plugin.get(), kPathAttribute, relativePath);
+        util::CXmlElementPtr plugin = util::CreateChildElement(PluginsElement().get(), agentconfig::PluginTag);
+        util::SetAttribute(plugin.get(), agentconfig::PathAttribute, relativePath);
     }
     catch (CExc& e)
     {

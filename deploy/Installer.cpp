@@ -1,6 +1,7 @@
 #include "deploy/Installer.h"
 
 #include "deploy/AgentConfigDocument.h"
+#include "deploy/AgentConfigFormat.h"
 #include "deploy/AgentInstallPolicy.h"
 #include "deploy/GuestMetricsCollector.h"
 #include "deploy/RollbackList.h"
@@ -18,7 +19,6 @@ const wchar_t kDefaultServiceName[] = L"NimboGuestAgent";
 const wchar_t kAgentExecutable[] = L"NimboGuestAgent.exe";
 const wchar_t kAgentX86[] = L"NimboGuestAgent_X86.exe";
 const wchar_t kAgentX64[] = L"NimboGuestAgent_X64.exe";
-const wchar_t kConfigFileName[] = L"NimboAgentConfig.xml";
 
 // Service manager and service rights of each operation.
 const DWORD kInstallScmRights = STANDARD_RIGHTS_READ | SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE;
@@ -239,7 +239,7 @@ void CInstaller::WriteAgentConfig(const std::wstring& targetFolder)
     try
     {
         CAgentConfigDocument document;
-        document.Open(util::JoinPath(targetFolder, kConfigFileName));
+        document.Open(util::JoinPath(targetFolder, agentconfig::FileName));
         document.SetServiceName(GetServiceName());
         if (m_policy)
         {

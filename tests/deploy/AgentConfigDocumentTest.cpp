@@ -31,7 +31,7 @@ TEST(AgentConfigDocument, SavedFileHoldsTheExpectedMarkup)
         SCOPED_TRACE(c.xml);
         const std::wstring folder = deploytest::ScratchFolder(), path = folder + L"\\agent\\NimboAgentConfig.xml";
         if (c.existing)  // otherwise Save makes the folder
-            CreateDirectoryW((folder + L"\\agent").c_str(), nullptr), deploytest::WriteBytes(path, c.existing);
+            CreateDirectoryW((folder + L"\\agent").c_str(), nullptr), deploytest::WriteTextFile(path, c.existing);
         CAgentConfigDocument document;
         document.Open(path);
         c.step(document);

@@ -52,7 +52,7 @@ std::wstring CopyPackage(const std::wstring& missing = L"", const std::wstring& 
     GetSystemDirectoryW(system, MAX_PATH);
     for (const std::wstring name : kPackageFiles)
         if (name != missing)
-            WriteBytes(folder + L"\\" + name, ReadBytes(!agent.empty() && name == L"NimboGuestAgent_X64.exe"
+            WriteTextFile(folder + L"\\" + name, ReadBytes(!agent.empty() && name == L"NimboGuestAgent_X64.exe"
                                                                         ? system + (L"\\" + agent)
                                                                         : NIMBO_TEST_PACKAGE L"/" + name) +
                                                               std::string(name.begin(), name.end()));
