@@ -57,9 +57,17 @@ CAdminShareConnection::~CAdminShareConnection()
     {
         Disconnect();
     }
-    catch (const CExc&)
+    catch (const CExc& e)
     {
-        // The connection stays in the logon session; nothing more can be done here.
+        // The connection stays in the logon session. The caller's Disconnect or release
+        // succeeds all the same, so the log is the only place that can tell why.
+        try
+        {
+            m_log->Warning(e);
+        }
+        catch (const std::exception&)
+        {
+        }
     }
     catch (const std::exception&)
     {
