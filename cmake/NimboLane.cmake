@@ -10,7 +10,9 @@
 #
 # The x86_64 build configured with NIMBO_I686_BUILD=<i686 build folder> (scripts/test.sh does
 # that) runs the 32-bit lane in the same ctest:  ctest -L lane32  runs only the lane,
-# ctest -LE lane32  runs everything else.
+# ctest -LE lane32  runs everything else. The i686 build configured with
+# NIMBO_X64_PACKAGE=<x86_64 build>/bin/NimboGuestAgents puts the X64 agent files into its test
+# package, so that the lane installs from a whole package.
 #
 # Set here for the test folders:
 #   NIMBO_TESTS      the build has tests
@@ -18,6 +20,7 @@
 #   NIMBO_TEST_NAME  prefix of test and fixture names ("" or "i686:")
 #   NIMBO_WINE       command that runs a Windows program of this build in its lane's prefix
 #   nimbo_lane_test(<test>...)  puts tests into the lane (label, fixtures)
+#   nimbo_gtest_tests(<program> <properties...>)  a GoogleTest program's tests
 
 set(NIMBO_TESTS OFF)
 set(NIMBO_LANE32 OFF)
