@@ -63,7 +63,7 @@ exec 9>"$dest.lock"
 flock 9
 
 unpack() {
-    local started=$SECONDS codename work new
+    local started=$SECONDS codename new
     echo "setup: installing the 32-bit Wine runtime into $dest"
     codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
 
@@ -81,7 +81,7 @@ SOURCES
     # A private apt: own state and cache, an empty dpkg status and i386 as its native
     # architecture, so that a download-only install fetches Wine's whole i386 closure.
     work=$(mktemp -d)
-    trap 'rm -rf "$work"' RETURN
+    trap 'rm -rf "$work"' EXIT
     mkdir -p "$work/state/lists/partial" "$work/debs/partial"
     touch "$work/status"
     cat > "$work/apt.conf" <<CONF
