@@ -127,6 +127,19 @@ TEST(CreateFolderTree, FailuresNameEveryLevelAndTheFailingCall)
                                  L"Cannot create folder [" + blocker + L"].",
                                  L"CreateDirectoryW(" + ToExtendedPath(blocker) + L") failed."},
                                 ERROR_ALREADY_EXISTS);
+
+    // Paths no folder layout needs (thousands of new levels, a megabyte of text) fail before
+    // anything is created, with one sentence and the system's own reason.
+    std::wstring manyLevels = dir / L"deep";
+    for (int i = 0; i < 3000; ++i)
+        manyLevels += L"\\d";
+    const std::wstring huge = dir / std::wstring(1 << 20, L'h');
+    for (const std::wstring& path : {manyLevels, huge})
+    {
+        CWin32Exc refused = Raised<CWin32Exc>([&] { CreateFolderTree(path); });
+        ExpectSentencesAndWin32Line(refused, {L"Cannot create folder [" + path + L"]."}, ERROR_FILENAME_EXCED_RANGE);
+        EXPECT_FALSE(FileExists(dir / L"deep"));
+    }
 }
 
 TEST(RemoveFileAndResetReadOnly, ReadOnlyMissingAndBusyFiles)

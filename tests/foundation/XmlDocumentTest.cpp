@@ -102,6 +102,7 @@ TEST_F(Xml, ChildLookupIgnoresCaseKeepsOrderAndSkipsOtherNodes)
         {L"Agent", 2, {L"1", L"2"}},
         {L"aGeNt", 1, {L"1"}},
         {L"agent", 0, {}},
+        {L"agent", -2, {}},  // only -1 means all
         {L"missing", -1, {}},
         {L"", -1, {}},
     };

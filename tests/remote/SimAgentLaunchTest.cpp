@@ -287,12 +287,17 @@ TEST(SimAgentLaunch, StopAsksTheAgentAndIsStoppedOnceItsProcessHasEnded)
     util::CKernelHandle process = OpenAgentProcess();
     EXPECT_FALSE(Ended(process, 0));
 
-    // Pending until the agent has stopped its plugins and ended.
+    // Pending until the agent has stopped its plugins and ended: the control may find it
+    // ended already (a fast agent), but never reports it stopped while it still runs.
     SERVICE_STATUS status = {};
     ASSERT_TRUE(remote::Platform().ControlService(SeamService(SERVICE_STOP).get(), SERVICE_CONTROL_STOP,
                                                   &status))
         << GetLastError();
-    EXPECT_EQ(status.dwCurrentState, DWORD(SERVICE_STOP_PENDING));
+    if (status.dwCurrentState != SERVICE_STOP_PENDING)
+    {
+        EXPECT_EQ(status.dwCurrentState, DWORD(SERVICE_STOPPED));
+        EXPECT_TRUE(Ended(process, 0));
+    }
     ASSERT_NO_THROW(service->Stop(kRunTimeout));
     EXPECT_EQ(service->QueryCurrentState(), DWORD(SERVICE_STOPPED));
     EXPECT_TRUE(Ended(process, 0));

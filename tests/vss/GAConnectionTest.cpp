@@ -372,10 +372,13 @@ TEST_P(GAConnection, ConnectAgainReleasesThePreviousConnectionFirst)
 TEST_P(GAConnection, NullArgumentsAreRefusedWithoutErrorInfoOrSideEffects)
 {
     ASSERT_EQ(S_OK, InitLogging(ENimboGuestAgentLogInfo, logPath.c_str()));
-    const size_t linesBefore = ReadLog(logPath).size();
 
+    // An earlier failure's error object must not be read as the reason for these.
+    EXPECT_NE(S_OK, Connect(L"no-such-host", L"admin", kPassword));
     EXPECT_EQ(E_INVALIDARG, Connect(nullptr, L"admin", kPassword));
     EXPECT_FALSE(comtest::TakeErrorInfo().present);
+    EXPECT_NE(S_OK, Connect(L"no-such-host", L"admin", kPassword));
+    const size_t linesBefore = ReadLog(logPath).size();
     EXPECT_EQ(E_INVALIDARG, InitLogging(ENimboGuestAgentLogTrace, nullptr));
     EXPECT_FALSE(comtest::TakeErrorInfo().present);
     EXPECT_EQ(linesBefore, ReadLog(logPath).size());
