@@ -136,34 +136,6 @@ protected:
     CComPtr<IConnectionPoint> point;
 };
 
-TEST_F(RcEvt, OneConnectionPointForTheEventInterface)
-{
-    CComPtr<IConnectionPointContainer> container;
-    ASSERT_EQ(S_OK, evt.QueryInterface(IID_IConnectionPointContainer, container));
-    for (const IID* iid : {&IID_IDispatch, &IID_IUnknown, &IID_INimboRemoteConsoleEvt})
-    {
-        IConnectionPoint* cp = reinterpret_cast<IConnectionPoint*>(1);
-        EXPECT_EQ(CONNECT_E_NOCONNECTION, container->FindConnectionPoint(*iid, &cp));
-        EXPECT_EQ(nullptr, cp);
-    }
-
-    IID iid = GUID_NULL;
-    ASSERT_EQ(S_OK, point->GetConnectionInterface(&iid));
-    EXPECT_TRUE(IsEqualIID(iid, DIID_INimboRemoteConsoleEvtDistrib));
-    CComPtr<IConnectionPointContainer> back;
-    ASSERT_EQ(S_OK, point->GetConnectionPointContainer(back.put()));
-    EXPECT_EQ(container.get(), back.get());
-
-    CComPtr<IEnumConnectionPoints> points;
-    ASSERT_EQ(S_OK, container->EnumConnectionPoints(points.put()));
-    IConnectionPoint* got[2] = {};
-    ULONG fetched = 0;
-    EXPECT_EQ(S_FALSE, points->Next(2, got, &fetched));
-    ASSERT_EQ(1u, fetched);
-    EXPECT_EQ(point.get(), got[0]);
-    got[0]->Release();
-}
-
 TEST_F(RcEvt, AdviseRefusals)
 {
     CTestSink& plain = NewSink(/*implementsEvents=*/false);
@@ -208,50 +180,6 @@ TEST_F(RcEvt, CookiesAreSlotPositionsAndFreedSlotsAreReusedFirst)
         EXPECT_EQ(S_OK, point->Unadvise(c));
     for (auto& s : sinks)
         EXPECT_EQ(1u, s.Refs());
-}
-
-TEST_F(RcEvt, EnumConnectionsListsSinksWithCookiesAsASnapshot)
-{
-    CTestSink& a = NewSink();
-    CTestSink& b = NewSink();
-    CTestSink& c = NewSink();
-    Advise(a);
-    Advise(b);
-    Advise(c);
-    ASSERT_EQ(S_OK, point->Unadvise(2));
-
-    CComPtr<IEnumConnections> connections;
-    ASSERT_EQ(S_OK, point->EnumConnections(connections.put()));
-    ASSERT_EQ(S_OK, point->Unadvise(1));  // the enumeration already has its copy
-
-    CONNECTDATA data[3] = {};
-    ULONG fetched = 0;
-    EXPECT_EQ(S_FALSE, connections->Next(3, data, &fetched));
-    ASSERT_EQ(2u, fetched);
-    EXPECT_EQ(static_cast<IUnknown*>(&a), data[0].pUnk);
-    EXPECT_EQ(1u, data[0].dwCookie);
-    EXPECT_EQ(static_cast<IUnknown*>(&c), data[1].pUnk);
-    EXPECT_EQ(3u, data[1].dwCookie);
-    data[0].pUnk->Release();
-    data[1].pUnk->Release();
-
-    EXPECT_EQ(S_OK, connections->Reset());
-    EXPECT_EQ(S_OK, connections->Skip(1));
-    CComPtr<IEnumConnections> clone;
-    ASSERT_EQ(S_OK, connections->Clone(clone.put()));
-    CONNECTDATA one = {};
-    EXPECT_EQ(S_OK, clone->Next(1, &one, nullptr));
-    EXPECT_EQ(3u, one.dwCookie);
-    one.pUnk->Release();
-    EXPECT_EQ(E_POINTER, clone->Next(2, data, nullptr));
-
-    connections.reset();
-    clone.reset();
-    EXPECT_EQ(1u, a.Refs()) << "the enumeration's references are gone with it";
-    EXPECT_EQ(2u, c.Refs());
-    point.reset();
-    evt.reset();
-    EXPECT_EQ(1u, c.Refs()) << "releasing the object releases its connected sinks";
 }
 
 struct SFireCase
@@ -407,27 +335,4 @@ TEST_F(RcEvt, ConcurrentAdviseWhileFiring)
         EXPECT_EQ(1u, s.Refs());
 }
 
-// The channel may call the object late-bound, through the type library.
-TEST_F(RcEvt, EventsCanBeRaisedThroughDispatch)
-{
-    CTestSink& sink = NewSink();
-    Advise(sink);
-    CComPtr<IDispatch> dispatch;
-    ASSERT_EQ(S_OK, evt.QueryInterface(IID_IDispatch, dispatch));
-    CBstr text(std::wstring(L"bye"));
-    VARIANT args[2];
-    V_VT(&args[0]) = VT_BSTR;
-    V_BSTR(&args[0]) = text.get();
-    V_VT(&args[1]) = VT_I4;
-    V_I4(&args[1]) = ENimboRemoteConsoleClosed;
-    DISPPARAMS params = {args, nullptr, 2, 0};
-    EXPECT_EQ(S_OK, dispatch->Invoke(0x60020002, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
-                                     nullptr, nullptr, nullptr));
-    auto got = sink.Received();
-    ASSERT_EQ(1u, got.size());
-    EXPECT_EQ(3, got[0].dispId);
-    EXPECT_EQ(3, got[0].state);
-    ASSERT_EQ(1u, got[0].copies.size());
-    EXPECT_EQ(L"bye", got[0].copies[0]);
-}
 }

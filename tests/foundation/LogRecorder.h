@@ -31,6 +31,11 @@ inline std::vector<std::wstring> LinesOf(const std::wstring& text)
     return lines;
 }
 
+inline void Append(std::vector<std::wstring>& to, const std::vector<std::wstring>& lines)
+{
+    to.insert(to.end(), lines.begin(), lines.end());
+}
+
 // Keeps every line handed to it as "<level letter><depth> <text>": "I1 Installing agent.".
 class CLogRecorder : public util::CLogWriter
 {

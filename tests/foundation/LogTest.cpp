@@ -84,18 +84,6 @@ TEST_F(LogFixture, LineIsWrittenOnlyAtOrAboveTheMinimumLevel)
     }
 }
 
-TEST(Log, WithoutWriterNothingIsEnabled)
-{
-    CLog log;
-    log.SetLevel(LogTrace);
-    EXPECT_FALSE(log.IsEnabled(LogError));
-    auto writer = std::make_shared<CRecordingWriter>();
-    log.SetWriter(writer);
-    log.SetWriter(nullptr);
-    log.Error(L"goes nowhere either");
-    EXPECT_TRUE(writer->lines.empty());
-}
-
 TEST(Log, ComLevelMapsToMinimumLevel)
 {
     const struct
@@ -130,19 +118,6 @@ TEST_F(LogFixture, MessageIsSplitIntoLinesAtLineFeeds)
     }
 }
 
-TEST_F(LogFixture, IdsAndPatternsAreFilledIn)
-{
-    log->Info(115, L"srv01", L"admin");
-    log->Warning(L"Retry [%1] of [%2].", std::wstring(L"a"), L"b");
-    log->Error(245);
-    EXPECT_EQ((std::vector<std::wstring>{
-                  L"Connecting to a remote host. Host: [srv01]. Specified account: [admin].",
-                  L"Retry [a] of [b].",
-                  L"Guest agent control version info",
-              }),
-              writer->Texts());
-}
-
 TEST_F(LogFixture, DepthNeverGoesBelowZero)
 {
     EXPECT_EQ(0, log->Indent(-1));
@@ -175,23 +150,6 @@ TEST_F(LogFixture, ExceptionSentencesFollowTheMessageOneLevelDeeper)
     EXPECT_EQ(LogError, writer->lines[3].level);
     EXPECT_EQ(LogWarning, writer->lines[4].level);
     EXPECT_EQ(2, log->GetDepth());
-}
-
-// The Win32 line carries the system text with its CR LF in the middle: it becomes two lines.
-TEST_F(LogFixture, SystemErrorLineIsSplitAtTheSystemTextsLineBreak)
-{
-    std::wstring systemText = GetWin32ErrorText(ERROR_ACCESS_DENIED);
-    ASSERT_GE(systemText.size(), 2u);
-    ASSERT_EQ(L"\r\n", systemText.substr(systemText.size() - 2));
-    CWin32Exc e(L"Cannot delete file [%1].", L"C:\\x", ERROR_ACCESS_DENIED);
-    log->Error(e, L"outer");
-    EXPECT_EQ((DepthText{
-                  {0, L"outer"},
-                  {1, L"Cannot delete file [C:\\x]."},
-                  {1, L"Win32 error:" + systemText.substr(0, systemText.size() - 2)},
-                  {1, L" Code: 5"},
-              }),
-              DepthsAndTexts());
 }
 
 TEST_F(LogFixture, ScopeClosesWithOkAtItsOpeningDepth)
@@ -248,17 +206,6 @@ TEST_F(LogFixture, ScopeBelowTheMinimumLevelIsInert)
         scope.Ok();
     }
     EXPECT_EQ((DepthText{{0, L"inside"}}), DepthsAndTexts());
-}
-
-TEST_F(LogFixture, VersionBannerModuleLinesAreOneLevelDeeper)
-{
-    log->SetDepth(2);
-    WriteVersionBanner(*log, L"title");
-    std::vector<int> depths;
-    for (const SRecordedLine& line : writer->lines)
-        depths.push_back(line.depth);
-    EXPECT_EQ((std::vector<int>{2, 2, 3, 3, 3, 2}), depths);
-    EXPECT_EQ(2, log->GetDepth());
 }
 
 // A message with its exception is one group: another thread's lines never land inside it.

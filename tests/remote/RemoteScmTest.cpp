@@ -183,18 +183,6 @@ TEST(RemoteService, StopRequestsOnlyWhenNeededAndAnUnfinishedStopIsNoError)
     }
 }
 
-TEST(RemoteService, PollingWaitsTheIntervalBetweenQueries)
-{
-    UseGuests("[guest scmguest]\nservice = Agent|start_pending\n");
-    auto service = OpenScm()->OpenService(L"Agent", SERVICE_ALL_ACCESS);
-    service->SetPollInterval(100);
-    const DWORD before = GetTickCount();
-    EXPECT_THROW(service->Start(3), CWin32Exc);
-    const DWORD elapsed = GetTickCount() - before;
-    EXPECT_GE(elapsed, 250u);
-    EXPECT_LT(elapsed, 2000u);
-}
-
 // Every failure names the machine and the service, innermost sentence last.
 TEST(RemoteScm, FailuresCarryTheCodeAndTheSentencesOfEachLevel)
 {
@@ -258,20 +246,6 @@ TEST(RemoteScm, FailuresCarryTheCodeAndTheSentencesOfEachLevel)
                              }),
                              c.code, c.sentences);
         EXPECT_EQ(sim::ScmOpenHandleCount(), handlesBefore);
-    }
-}
-
-TEST(RemoteScm, BadServiceNamesAreRefusedWithTheNameInTheText)
-{
-    UseGuests("[guest scmguest]\n");
-    for (const std::wstring& name : {std::wstring(257, L'n'), std::wstring(L"a/b"), std::wstring(L"a\\b")})
-    {
-        SCOPED_TRACE(name);
-        ExpectWin32Sentences(
-            Raised<CWin32Exc>([&] { OpenScm()->CreateService(name, name, L"C:\\a.exe", {}, L"", L"", false, SERVICE_ALL_ACCESS); }),
-            ERROR_INVALID_NAME,
-            {L"Cannot create service. Machine: [scmguest]. Service name: [" + name +
-             L"]. Service binary path: [C:\\a.exe]. Service account: []."});
     }
 }
 
