@@ -136,52 +136,6 @@ protected:
     CComPtr<IConnectionPoint> point;
 };
 
-TEST_F(RcEvt, AdviseRefusals)
-{
-    CTestSink& plain = NewSink(/*implementsEvents=*/false);
-    CTestSink& sink = NewSink();
-    DWORD cookie = 0xDEAD;
-    EXPECT_EQ(E_POINTER, point->Advise(nullptr, &cookie));
-    EXPECT_EQ(E_POINTER, point->Advise(&sink, nullptr));
-    EXPECT_EQ(1u, sink.Refs());
-
-    cookie = 0xDEAD;
-    EXPECT_EQ(CONNECT_E_CANNOTCONNECT, point->Advise(&plain, &cookie));
-    EXPECT_EQ(0u, cookie);
-    EXPECT_EQ(1u, plain.Refs()) << "a refused sink must not stay referenced";
-}
-
-TEST_F(RcEvt, CookiesAreSlotPositionsAndFreedSlotsAreReusedFirst)
-{
-    // Six sinks cross the first growth of the list (four slots, then eight).
-    for (int i = 0; i < 9; ++i)
-        NewSink();
-    for (DWORD i = 0; i < 6; ++i)
-        EXPECT_EQ(i + 1, Advise(sinks[i]));
-    for (int i = 0; i < 6; ++i)
-        EXPECT_EQ(2u, sinks[i].Refs()) << "sink " << i << " holds one reference";
-
-    EXPECT_EQ(S_OK, point->Unadvise(5));
-    EXPECT_EQ(S_OK, point->Unadvise(2));
-    EXPECT_EQ(1u, sinks[1].Refs());
-    EXPECT_EQ(1u, sinks[4].Refs());
-
-    EXPECT_EQ(2u, Advise(sinks[6]));
-    EXPECT_EQ(5u, Advise(sinks[7]));
-    EXPECT_EQ(7u, Advise(sinks[8]));
-
-    const DWORD unknownCookies[] = {0, 8, 9, 100, 0xFFFFFFFF};
-    for (DWORD c : unknownCookies)
-        EXPECT_EQ(CONNECT_E_NOCONNECTION, point->Unadvise(c)) << "cookie " << c;
-    EXPECT_EQ(S_OK, point->Unadvise(7));
-    EXPECT_EQ(CONNECT_E_NOCONNECTION, point->Unadvise(7)) << "second unadvise of one cookie";
-
-    for (DWORD c : {1u, 2u, 3u, 4u, 5u, 6u})
-        EXPECT_EQ(S_OK, point->Unadvise(c));
-    for (auto& s : sinks)
-        EXPECT_EQ(1u, s.Refs());
-}
-
 struct SFireCase
 {
     const char* name;

@@ -14,13 +14,6 @@ using util::SNimboAgentVersion;
 
 namespace
 {
-TEST(Convert, GuidTextHasBracesAndLowercaseDigits)
-{
-    const GUID guid = {0x5A574670, 0xBC2C, 0x4269, {0xAF, 0x4A, 0xBD, 0x7B, 0xA3, 0x78, 0xF5, 0x3C}};
-    EXPECT_EQ(L"{5a574670-bc2c-4269-af4a-bd7ba378f53c}", util::GuidToText(guid));
-    EXPECT_EQ(L"{00000000-0000-0000-0000-000000000000}", util::GuidToText(GUID_NULL));
-}
-
 TEST(Convert, WideToAnsiConvertsShortAndLongTexts)
 {
     EXPECT_EQ("", util::WideToAnsi(L""));

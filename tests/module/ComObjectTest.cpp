@@ -94,18 +94,6 @@ TEST_F(ComObjectTest, ErrorInfoIsSupportedForTheDualInterfacesOnly)
         EXPECT_EQ(c.expected, errorInfo->InterfaceSupportsErrorInfo(*c.iid));
 }
 
-TEST_F(ComObjectTest, ReferenceCountsRiseAndFallAndTheLastReleaseDestroys)
-{
-    INimboGuestMetrics* metrics = nullptr;
-    ASSERT_EQ(S_OK, comfw::CreateInstance<CTestMetrics>(IID_INimboGuestMetrics, reinterpret_cast<void**>(&metrics)));
-    EXPECT_EQ(1, g_liveMetrics);
-    EXPECT_EQ(2u, metrics->AddRef());
-    EXPECT_EQ(1u, metrics->Release());
-    EXPECT_EQ(1, g_liveMetrics);
-    EXPECT_EQ(0u, metrics->Release());
-    EXPECT_EQ(0, g_liveMetrics);
-}
-
 TEST_F(ComObjectTest, FailingFinalConstructionDestroysTheObjectAndReturnsItsResult)
 {
     void* out = reinterpret_cast<void*>(1);
@@ -128,38 +116,6 @@ TEST_F(ComObjectTest, MultiThreadedCountSurvivesConcurrentAddRefAndRelease)
     for (auto& t : threads)
         t.join();
     EXPECT_EQ(1u, RefCount(container.get()));
-}
-
-// The standard class object.
-HRESULT CreateTestMetrics(IUnknown* outer, REFIID iid, void** ppv)
-{
-    return comfw::CreateAggregatable<CTestMetrics>(outer, iid, ppv);
-}
-
-TEST_F(ComObjectTest, ClassFactoryLocksTheModuleOnlyForClientsAndRefusesAggregatedInterfaces)
-{
-    IClassFactory* cached = nullptr;
-    ASSERT_EQ(S_OK, comfw::CClassFactory::Create(&CreateTestMetrics, &cached));
-    EXPECT_EQ(baseLocks, LockCount()) << "the cache's own reference keeps nothing loaded";
-    {
-        CComPtr<IClassFactory> client;
-        ASSERT_EQ(S_OK, cached->QueryInterface(IID_IClassFactory, client.put_void()));
-        EXPECT_EQ(baseLocks + 1, LockCount());
-        EXPECT_EQ(S_OK, client->LockServer(TRUE));
-        EXPECT_EQ(baseLocks + 2, LockCount());
-        EXPECT_EQ(S_OK, client->LockServer(FALSE));
-        CComPtr<INimboGuestMetrics> metrics;
-        EXPECT_EQ(S_OK, client->CreateInstance(nullptr, IID_INimboGuestMetrics, metrics.put_void()));
-        EXPECT_EQ(baseLocks + 2, LockCount());
-    }
-    EXPECT_EQ(baseLocks, LockCount());
-
-    // An aggregate may ask only for the inner IUnknown; the object is not left behind.
-    COuter outer;
-    void* out = reinterpret_cast<void*>(1);
-    EXPECT_EQ(CLASS_E_NOAGGREGATION, cached->CreateInstance(&outer, IID_INimboGuestMetrics, &out));
-    EXPECT_EQ(nullptr, out);
-    EXPECT_EQ(0u, cached->Release());
 }
 
 }

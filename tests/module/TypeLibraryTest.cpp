@@ -149,24 +149,6 @@ TEST_F(TypeLibraryTest, InterfacesHaveTheirMembersInOrderWithTheirDispatchIds)
     }
 }
 
-TEST_F(TypeLibraryTest, EventInterfaceIsADispatchInterfaceWithNumberedMembers)
-{
-    CComPtr<ITypeInfo> info = Info(DIID_INimboRemoteConsoleEvtDistrib);
-    ASSERT_TRUE(info);
-    const struct
-    {
-        const wchar_t* name;
-        DISPID id;
-    } members[] = {{L"OnStdOutputEvt", 1}, {L"OnStdErrorEvt", 2}, {L"OnChannelStateChangedEvt", 3}};
-    for (const auto& m : members)
-    {
-        LPOLESTR name = const_cast<LPOLESTR>(m.name);
-        DISPID id = 0;
-        EXPECT_EQ(S_OK, info->GetIDsOfNames(&name, 1, &id)) << m.name;
-        EXPECT_EQ(m.id, id) << m.name;
-    }
-}
-
 TEST_F(TypeLibraryTest, CoclassesNameTheirDefaultAndSourceInterfaces)
 {
     const struct

@@ -113,7 +113,7 @@ TEST(AdminShareConnection, ConnectFailuresCarryTheSystemCodeOnly)
         EXPECT_EQ(HRESULT_FROM_WIN32(c.code), e.GetHResult());
         EXPECT_EQ(std::vector<std::wstring>{Win32Line(c.code)}, Sentences(e));
         for (const auto& line : recorder->lines)
-            EXPECT_EQ(std::wstring::npos, line.text.find(kPassword)) << line.text;
+            EXPECT_EQ(std::wstring::npos, line.find(kPassword)) << line;
     }
 }
 

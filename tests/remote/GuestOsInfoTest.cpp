@@ -187,13 +187,6 @@ TEST(GuestOsInfo, FailuresCarryTheCodeAndTheSentenceOfTheFailedStep)
     }
 }
 
-TEST(GuestOsInfo, OldVersionsNeverTouchTheRegistry)
-{
-    SCollected r = Collect(Guest("4.0", "0x1003", "fail.RegConnectRegistryW = 5\n"));
-    EXPECT_EQ(r.info->GetOsType(), ENimboOsNT);
-    EXPECT_EQ(r.info->GetPlatform(), ENimboX86);
-}
-
 TEST(GuestOsInfo, FailedRegistryReadClosesItsScopeAsFailedAndKeepsTheServerFacts)
 {
     UseGuests(Guest("6.0", "0x8000", Value("PROCESSOR_ARCHITECTURE", "REG_DWORD", "9")));

@@ -250,14 +250,6 @@ TEST_P(GAConnection, DisconnectSucceedsInEveryStateAndClosesTheShare)
     EXPECT_TRUE(SessionHas(L"\\\\host1\\ADMIN$"));
 }
 
-TEST_P(GAConnection, ReleasingTheObjectClosesTheShare)
-{
-    ASSERT_EQ(S_OK, Connect(L"host1", L"admin", kPassword));
-    ASSERT_TRUE(SessionHas(L"\\\\host1\\ADMIN$"));
-    conn.reset();
-    EXPECT_FALSE(SessionHas(L"\\\\host1\\ADMIN$"));
-}
-
 TEST_P(GAConnection, ConnectAgainReleasesThePreviousConnectionFirst)
 {
     ASSERT_EQ(S_OK, InitLogging(ENimboGuestAgentLogInfo, logPath.c_str()));

@@ -92,25 +92,6 @@ private:
     int m_generation = 0;
 };
 
-TEST_F(InstallerObject, InstallerNeedsAConnectionOnlyToMakeTheEngine)
-{
-    INimboGAInstaller* installer = reinterpret_cast<INimboGAInstaller*>(1);
-    EXPECT_EQ(E_FAIL, conn->get_Installer(&installer)) << "never connected";
-    EXPECT_EQ(nullptr, installer);
-    const comtest::SErrorInfo error = comtest::TakeErrorInfo();
-    ASSERT_TRUE(error.present);
-    EXPECT_EQ(L"Connection to the target server was not established.", error.description);
-    EXPECT_EQ(kProgId, error.source);
-    EXPECT_TRUE(IsEqualGUID(IID_INimboGAConnection, error.guid));
-    EXPECT_EQ(nullptr, Engine());
-
-    // A null pointer is answered by the final query, after the engine was made.
-    ASSERT_EQ(S_OK, Connect(L"srv2003"));
-    EXPECT_EQ(E_POINTER, conn->get_Installer(nullptr));
-    EXPECT_FALSE(comtest::TakeErrorInfo().present);
-    EXPECT_NE(nullptr, Engine());
-}
-
 TEST_F(InstallerObject, InstallerObjectsOfOneConnectionShareOneEngineUntilDisconnect)
 {
     ASSERT_EQ(S_OK, Connect(L"srv2003"));
