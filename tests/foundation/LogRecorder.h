@@ -42,12 +42,12 @@ class CLogRecorder : public util::CLogWriter
 public:
     std::vector<std::wstring> lines;
 
-    // The lines of one level, text only.
-    std::vector<std::wstring> Texts(int level) const
+    // The lines of one level (of every level when 0), text only.
+    std::vector<std::wstring> Texts(int level = 0) const
     {
         std::vector<std::wstring> texts;
         for (const std::wstring& line : lines)
-            if (line[0] == Letter(level))
+            if (level == 0 || line[0] == Letter(level))
                 texts.push_back(line.substr(line.find(L' ') + 1));
         return texts;
     }
