@@ -11,6 +11,7 @@
 #include "tests/module/ComTestSupport.h"
 #include "NimboGuestAgentCtrl.h"
 #include "deploy/Installer.h"
+#include "foundation/ComBoundary.h"
 #include "foundation/ComTypes.h"
 #include "module/ClassMap.h"
 #include "sim/SimGuest.h"
@@ -190,7 +191,7 @@ TEST_F(InstallerObject, NullPointersAreRefusedWithoutErrorInfoAndPluginInfoIsNot
         }
         for (const auto& c : cases)
         {
-            SetErrorInfo(0, nullptr);
+            util::SetComErrorInfo(nullptr, IID_INimboGAInstaller, L"stale", E_FAIL);  // an earlier failure's
             EXPECT_EQ(c.expected, c.run()) << c.call << " round " << round;
             EXPECT_FALSE(comtest::TakeErrorInfo().present) << c.call << " round " << round;
         }
