@@ -48,20 +48,6 @@ TEST(PathText, SplitStripJoinAndExtend)
         EXPECT_EQ(ToExtendedPath(c.in), c.out) << c.in;
 }
 
-TEST(ModuleFile, PathAndNameOfLoadedModules)
-{
-    std::wstring self = GetModuleName();
-    std::transform(self.begin(), self.end(), self.begin(), towlower);
-    EXPECT_EQ(self, L"foundation_files_tests.exe");
-    std::wstring kernel = GetModulePath(GetModuleHandleW(L"kernel32.dll"));
-    std::transform(kernel.begin(), kernel.end(), kernel.begin(), towlower);
-    EXPECT_NE(kernel.find(L"\\kernel32.dll"), std::wstring::npos) << kernel;
-
-    CWin32Exc e = Raised<CWin32Exc>([] { GetModulePath(reinterpret_cast<HMODULE>(0x1230)); });
-    EXPECT_EQ(FirstSentence(e), L"GetModuleFileNameW() failed.");
-    EXPECT_NE(e.GetCode(), 0u);
-}
-
 TEST(FileExistsAndEnumFolder, SeeFilesAndFoldersAndNeverRaise)
 {
     CScratchFolder dir;

@@ -31,18 +31,23 @@ inline std::vector<std::wstring> LinesOf(const std::wstring& text)
     return lines;
 }
 
+inline void Append(std::vector<std::wstring>& to, const std::vector<std::wstring>& lines)
+{
+    to.insert(to.end(), lines.begin(), lines.end());
+}
+
 // Keeps every line handed to it as "<level letter><depth> <text>": "I1 Installing agent.".
 class CLogRecorder : public util::CLogWriter
 {
 public:
     std::vector<std::wstring> lines;
 
-    // The lines of one level, text only.
-    std::vector<std::wstring> Texts(int level) const
+    // The lines of one level (of every level when 0), text only.
+    std::vector<std::wstring> Texts(int level = 0) const
     {
         std::vector<std::wstring> texts;
         for (const std::wstring& line : lines)
-            if (line[0] == Letter(level))
+            if (level == 0 || line[0] == Letter(level))
                 texts.push_back(line.substr(line.find(L' ') + 1));
         return texts;
     }
