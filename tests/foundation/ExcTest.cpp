@@ -96,36 +96,28 @@ std::wstring SystemLine(const wchar_t* prefix, DWORD code, const wchar_t* decima
     return prefix + GetWin32ErrorText(code) + L" Code: " + decimal;
 }
 
-TEST(CWin32Exc, AddsTheSystemTextAndTheSignedCode)
+TEST(CWin32Exc, AddsTheSystemTextAndTheSignedCodeFromTheCallOrGetLastError)
 {
     const std::wstring accessDenied = GetWin32ErrorText(5);
-    ASSERT_FALSE(accessDenied.empty());
     ASSERT_EQ(L"\r\n", accessDenied.substr(accessDenied.size() - 2)) << "system texts end in CR LF";
-
-    CWin32Exc e(5);
-    EXPECT_EQ(5u, e.GetCode());
-    EXPECT_EQ(static_cast<HRESULT>(0x80070005), e.GetHResult());
-    ASSERT_EQ(1u, e.GetMessages().size());
-    EXPECT_EQ(L"Win32 error:" + accessDenied + L" Code: 5", e.GetMessages().front());
     // The system text keeps its line break inside the line, before " Code: ".
-    EXPECT_EQ(L"Win32 error:" + accessDenied + L" Code: 5", e.GetFullText());
-
-    CWin32Exc negative(0xC0000005);
-    EXPECT_EQ(static_cast<HRESULT>(0xC0000005), negative.GetHResult());
-    EXPECT_EQ(SystemLine(L"Win32 error:", 0xC0000005, L"-1073741819"), negative.GetMessages().back());
-
-    CWin32Exc success(0);
-    EXPECT_EQ(0, success.GetHResult());
-}
-
-TEST(CWin32Exc, TakesTheCodeFromGetLastErrorWhenAsked)
-{
-    SetLastError(ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(2u, CWin32Exc().GetCode());
-    SetLastError(ERROR_ACCESS_DENIED);
-    EXPECT_EQ(5u, CWin32Exc(L"text", CWin32Exc::kLastError).GetCode());
-    SetLastError(ERROR_PATH_NOT_FOUND);
-    EXPECT_EQ(3u, CWin32Exc(121, L"a", CWin32Exc::kLastError).GetCode());
+    struct { CWin32Exc e; DWORD code; HRESULT hr; std::vector<std::wstring> sentences; } cases[] = {
+        {CWin32Exc(5), 5, static_cast<HRESULT>(0x80070005), {L"Win32 error:" + accessDenied + L" Code: 5"}},
+        {CWin32Exc(0xC0000005), 0xC0000005, static_cast<HRESULT>(0xC0000005), {SystemLine(L"Win32 error:", 0xC0000005, L"-1073741819")}},
+        {(SetLastError(ERROR_FILE_NOT_FOUND), CWin32Exc()), 2, static_cast<HRESULT>(0x80070002), {SystemLine(L"Win32 error:", 2, L"2")}},
+        {(SetLastError(ERROR_ACCESS_DENIED), CWin32Exc(L"text", CWin32Exc::kLastError)), 5, static_cast<HRESULT>(0x80070005),
+         {L"text", SystemLine(L"Win32 error:", 5, L"5")}},
+        {(SetLastError(ERROR_PATH_NOT_FOUND), CWin32Exc(121, L"a", CWin32Exc::kLastError)), 3, static_cast<HRESULT>(0x80070003),
+         {L"Installing agent.", SystemLine(L"Win32 error:", 3, L"3")}},
+    };
+    for (const auto& c : cases)
+    {
+        EXPECT_EQ(c.code, c.e.GetCode());
+        EXPECT_EQ(c.hr, c.e.GetHResult()) << c.code;
+        EXPECT_EQ(c.sentences, std::vector<std::wstring>(c.e.GetMessages().begin(), c.e.GetMessages().end()));
+    }
+    EXPECT_EQ(L"Win32 error:" + accessDenied + L" Code: 5", CWin32Exc(5).GetFullText());
+    EXPECT_EQ(0, CWin32Exc(0).GetHResult());
 }
 
 TEST(CRpcExc, AddsTheRpcLine)
@@ -133,11 +125,10 @@ TEST(CRpcExc, AddsTheRpcLine)
     CRpcExc e(124, L"Freeze", RPC_S_SERVER_UNAVAILABLE);
     EXPECT_EQ(RPC_S_SERVER_UNAVAILABLE, e.GetStatus());
     EXPECT_EQ(static_cast<HRESULT>(0x800706BA), e.GetHResult());
-    ASSERT_EQ(2u, e.GetMessages().size());
-    EXPECT_EQ(L"RPC function call failed. Function name: [Freeze]. Target machine: [%2].", e.GetMessages().front());
-    EXPECT_EQ(SystemLine(L"RPC error:", 1722, L"1722"), e.GetMessages().back());
+    EXPECT_EQ((std::vector<std::wstring>{L"RPC function call failed. Function name: [Freeze]. Target machine: [%2].",
+                                         SystemLine(L"RPC error:", 1722, L"1722")}),
+              std::vector<std::wstring>(e.GetMessages().begin(), e.GetMessages().end()));
     EXPECT_FALSE(GetWin32ErrorText(1722).empty());
-
     EXPECT_EQ(1u, CRpcExc(1722).GetMessages().size());
     EXPECT_EQ(L"Installing agent.", CRpcExc(121, 1722).GetMessages().front());
     EXPECT_EQ(L"text", CRpcExc(L"text", 1722).GetMessages().front());

@@ -34,21 +34,16 @@ E Raised(Action action)
 inline std::vector<std::wstring> Sentences(const CExc& e) { return {e.GetMessages().begin(), e.GetMessages().end()}; }
 inline std::wstring FirstSentence(const CExc& e) { return e.GetMessages().empty() ? L"" : e.GetMessages().front(); }
 
-// The line that ends every CWin32Exc: the system text varies, the frame does not.
-inline bool IsWin32Line(const std::wstring& line, long code)
-{
-    const std::wstring tail = L" Code: " + std::to_wstring(code);
-    return line.rfind(L"Win32 error:", 0) == 0 && line.size() >= tail.size() &&
-           line.compare(line.size() - tail.size(), tail.size(), tail) == 0;
-}
-
-// The exception's sentences are `sentences` followed by the system line of `code`.
+// The exception's sentences are `sentences` followed by the line that ends every CWin32Exc
+// (the system text varies, its frame does not).
 inline void ExpectSentencesAndWin32Line(const CExc& e, const std::vector<std::wstring>& sentences, long code)
 {
     std::vector<std::wstring> s = Sentences(e);
     ASSERT_EQ(s.size(), sentences.size() + 1) << e.GetFullText();
     EXPECT_EQ(std::vector<std::wstring>(s.begin(), s.end() - 1), sentences);
-    EXPECT_TRUE(IsWin32Line(s.back(), code)) << s.back();
+    const std::wstring tail = L" Code: " + std::to_wstring(code), last = s.back();
+    EXPECT_TRUE(last.rfind(L"Win32 error:", 0) == 0 && last.size() >= tail.size() &&
+                last.compare(last.size() - tail.size(), tail.size(), tail) == 0) << last;
 }
 
 inline void WriteTextFile(const std::wstring& path, const std::string& content)
@@ -145,13 +140,7 @@ public:
     static constexpr const wchar_t* kHost = L"nimbofileshost";
     CUncShare() : CScratchFolder(MakeLocalPath()) {}
     bool Available() const { return !Path().empty(); }
-    const std::wstring& LocalPath() const { return Path(); }
-    std::wstring UncPath() const
-    {
-        std::wstring folder, share;
-        util::SplitPath(Path(), folder, share);
-        return L"\\\\" + std::wstring(kHost) + L"\\" + share;
-    }
+    std::wstring UncPath() const { return L"\\\\" + std::wstring(kHost) + Path().substr(Path().find_last_of(L'\\')); }
 
 private:
     static std::wstring MakeLocalPath()
@@ -174,10 +163,6 @@ private:
         return path;
     }
 };
-
-#define SKIP_WITHOUT_UNC(share) \
-    if (!(share).Available())   \
-    GTEST_SKIP() << "not under Wine: no UNC share to map"
 
 // A program built beside the running test program.
 inline std::wstring SiblingProgram(const std::wstring& name)
@@ -223,10 +208,7 @@ public:
         STARTUPINFOW startup = {sizeof startup};
         PROCESS_INFORMATION info = {};
         if (CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
-        {
-            m_process.reset(info.hProcess);
-            CloseHandle(info.hThread);
-        }
+            m_process.reset(info.hProcess), CloseHandle(info.hThread);
     }
     ~CChildProcess()
     {
@@ -252,20 +234,14 @@ private:
 };
 
 // Starts the lock holder in `mode` ("hold <lock>" or "wait") and waits until it is ready.
-class CReadyHolder
+struct SReadyHolder
 {
-public:
-    CReadyHolder(const std::wstring& program, const std::wstring& modeArguments)
-        : m_ready(L"ready"), m_release(L"release"),
-          m_process(program, modeArguments + L" " + m_ready.Name() + L" " + m_release.Name())
+    SReadyHolder(const std::wstring& program, const std::wstring& modeArguments)
+        : ready(L"ready"), release(L"release"), process(program, modeArguments + L" " + ready.Name() + L" " + release.Name())
     {
     }
-    bool WaitReady() const { return m_ready.Wait(15000); }
-    CNamedEvent& Release() { return m_release; }
-    const CChildProcess& Process() const { return m_process; }
-
-private:
-    CNamedEvent m_ready, m_release;
-    CChildProcess m_process;
+    bool WaitReady() const { return ready.Wait(15000); }
+    CNamedEvent ready, release;
+    CChildProcess process;
 };
 }
