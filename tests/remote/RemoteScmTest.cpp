@@ -39,13 +39,6 @@ std::unique_ptr<CRemoteScm> OpenScm()
 }
 }  // namespace
 
-TEST(MultiString, HoldsEveryNameWithItsZeroAndEndsInTwoZeros)
-{
-    std::vector<wchar_t> expected = {L'a', 0, L'b', L'c', 0, 0, 0};
-    EXPECT_EQ(remote::MakeMultiString({L"a", L"bc"}), expected);
-    EXPECT_TRUE(remote::MakeMultiString({}).empty());
-}
-
 TEST(RemoteScm, ServiceStaysUsableAfterItsManagerIsGone)
 {
     UseGuests("[guest scmguest]\nservice = Agent|stopped\n");
@@ -60,64 +53,45 @@ TEST(RemoteScm, ServiceStaysUsableAfterItsManagerIsGone)
     EXPECT_EQ(sim::ScmOpenHandleCount(), handlesBefore);
 }
 
-// state: the service's state in the description; behaviour: its start= or stop= key.
-struct SPollCase
+// A start (stop) is requested only when the service is not running (stopped) already, then
+// the state is polled up to the timeout; an unfinished start fails, an unfinished stop does not.
+TEST(RemoteService, StartAndStopRequestOnlyWhenNeededAndPollUpToTheTimeout)
 {
-    const char* description;
-    DWORD timeout;
-    DWORD failure;          // 0 or the error code of the operation
-    unsigned requests;      // start (or stop) requests that reached the service
-    unsigned queries;       // status queries made
-    DWORD finalState;
-};
-
-TEST(RemoteService, StartRequestsOnlyWhenNeededAndPollsUpToTheTimeout)
-{
-    const SPollCase cases[] = {
-        {"Agent|running", 3, 0, 0, 1, SERVICE_RUNNING},
-        {"Agent|stopped", 3, 0, 1, 2, SERVICE_RUNNING},
-        {"Agent|stopped|start=pending:2", 5, 0, 1, 4, SERVICE_RUNNING},
-        {"Agent|start_pending|pending_polls=1", 5, 0, 0, 2, SERVICE_RUNNING},
-        {"Agent|start_pending", 3, ERROR_SERVICE_REQUEST_TIMEOUT, 0, 4, SERVICE_START_PENDING},
-        {"Agent|stopped|start=pending", 2, ERROR_SERVICE_REQUEST_TIMEOUT, 1, 3, SERVICE_START_PENDING},
-        {"Agent|stopped", 0, ERROR_SERVICE_REQUEST_TIMEOUT, 1, 1, SERVICE_RUNNING},
+    const struct
+    {
+        const char* description;
+        bool start;
+        DWORD timeout;
+        bool timesOut;
+        unsigned requests, queries;  // start (or stop) requests that reached the service, status queries
+        DWORD finalState;
+    } cases[] = {
+        {"Agent|running", true, 3, false, 0, 1, SERVICE_RUNNING},
+        {"Agent|stopped", true, 3, false, 1, 2, SERVICE_RUNNING},
+        {"Agent|stopped|start=pending:2", true, 5, false, 1, 4, SERVICE_RUNNING},
+        {"Agent|start_pending|pending_polls=1", true, 5, false, 0, 2, SERVICE_RUNNING},
+        {"Agent|start_pending", true, 3, true, 0, 4, SERVICE_START_PENDING},
+        {"Agent|stopped|start=pending", true, 2, true, 1, 3, SERVICE_START_PENDING},
+        {"Agent|stopped", true, 0, true, 1, 1, SERVICE_RUNNING},
+        {"Agent|stopped", false, 3, false, 0, 1, SERVICE_STOPPED},
+        {"Agent|running", false, 3, false, 1, 2, SERVICE_STOPPED},
+        {"Agent|running|stop=pending:1", false, 5, false, 1, 3, SERVICE_STOPPED},
+        {"Agent|stop_pending", false, 3, false, 0, 4, SERVICE_STOP_PENDING},
+        {"Agent|running|stop=pending", false, 2, false, 1, 3, SERVICE_STOP_PENDING},
+        {"Agent|running", false, 0, false, 1, 1, SERVICE_STOPPED},
     };
     for (const auto& c : cases)
     {
-        SCOPED_TRACE(c.description);
-        SCOPED_TRACE(c.timeout);
+        SCOPED_TRACE(testing::Message() << c.description << (c.start ? " start " : " stop ") << c.timeout);
         UseGuests(std::string("[guest scmguest]\nservice = ") + c.description + "\n");
         auto service = OpenScm()->OpenService(L"Agent", SERVICE_ALL_ACCESS);
-        if (c.failure)
-            ExpectWin32Sentences(Raised<CWin32Exc>([&] { service->Start(c.timeout); }), c.failure,
+        if (c.timesOut)
+            ExpectWin32Sentences(Raised<CWin32Exc>([&] { service->Start(c.timeout); }), ERROR_SERVICE_REQUEST_TIMEOUT,
                                  {kStart, L"Service start timeout. Timeout (sec): [" + std::to_wstring(c.timeout) + L"]."});
         else
-            service->Start(c.timeout);
+            EXPECT_NO_THROW(c.start ? service->Start(c.timeout) : service->Stop(c.timeout));
         const sim::SServiceRecord r = Record(L"Agent");
-        EXPECT_EQ(r.startRequests, c.requests);
-        EXPECT_EQ(r.statusQueries, c.queries);
-        EXPECT_EQ(r.state, c.finalState);
-    }
-}
-
-TEST(RemoteService, StopRequestsOnlyWhenNeededAndAnUnfinishedStopIsNoError)
-{
-    const SPollCase cases[] = {
-        {"Agent|stopped", 3, 0, 0, 1, SERVICE_STOPPED},
-        {"Agent|running", 3, 0, 1, 2, SERVICE_STOPPED},
-        {"Agent|running|stop=pending:1", 5, 0, 1, 3, SERVICE_STOPPED},
-        {"Agent|stop_pending", 3, 0, 0, 4, SERVICE_STOP_PENDING},
-        {"Agent|running|stop=pending", 2, 0, 1, 3, SERVICE_STOP_PENDING},
-        {"Agent|running", 0, 0, 1, 1, SERVICE_STOPPED},
-    };
-    for (const auto& c : cases)
-    {
-        SCOPED_TRACE(c.description);
-        UseGuests(std::string("[guest scmguest]\nservice = ") + c.description + "\n");
-        auto service = OpenScm()->OpenService(L"Agent", SERVICE_ALL_ACCESS);
-        EXPECT_NO_THROW(service->Stop(c.timeout));
-        const sim::SServiceRecord r = Record(L"Agent");
-        EXPECT_EQ(r.stopRequests, c.requests);
+        EXPECT_EQ(c.start ? r.startRequests : r.stopRequests, c.requests);
         EXPECT_EQ(r.statusQueries, c.queries);
         EXPECT_EQ(r.state, c.finalState);
     }
@@ -192,7 +166,6 @@ TEST(RemoteScm, FailuresCarryTheCodeAndTheSentencesOfEachLevel)
 TEST(RemoteScm, UnknownHostFailsToConnect)
 {
     UseGuests("[guest scmguest]\n");
-    ExpectWin32Sentences(Raised<CWin32Exc>([] { CRemoteScm(L"nosuchhost", SC_MANAGER_CONNECT); }),
-                         RPC_S_SERVER_UNAVAILABLE,
+    ExpectWin32Sentences(Raised<CWin32Exc>([] { CRemoteScm(L"nosuchhost", SC_MANAGER_CONNECT); }), RPC_S_SERVER_UNAVAILABLE,
                          {L"Cannot connect to remote SCM database. Machine: [nosuchhost]. Requested rights: [0x1]."});
 }
