@@ -39,11 +39,7 @@ struct SExpectedValue
 
 struct SClassScript
 {
-    std::wstring clsid;
-    std::wstring progId;
-    std::wstring independentProgId;
-    std::wstring description;
-    std::wstring threading;
+    std::wstring clsid, progId, independentProgId, description, threading;
 };
 
 const SClassScript kScripts[] = {
@@ -67,22 +63,15 @@ protected:
         ASSERT_NE(nullptr, dll) << GetLastError();
         registerServer = reinterpret_cast<ServerFn>(reinterpret_cast<void*>(GetProcAddress(dll, "DllRegisterServer")));
         unregisterServer = reinterpret_cast<ServerFn>(reinterpret_cast<void*>(GetProcAddress(dll, "DllUnregisterServer")));
-        ASSERT_NE(nullptr, registerServer);
-        ASSERT_NE(nullptr, unregisterServer);
+        ASSERT_TRUE(registerServer && unregisterServer);
         wchar_t path[MAX_PATH];
-        DWORD n = GetModuleFileNameW(dll, path, MAX_PATH);
-        ASSERT_TRUE(n > 0 && n < MAX_PATH);
-        dllPath.assign(path, n);
+        dllPath.assign(path, GetModuleFileNameW(dll, path, MAX_PATH));
     }
     void TearDown() override
     {
         // Other tests of the prefix create the classes through the registry.
-        if (registerServer)
-        {
-            EXPECT_EQ(S_OK, registerServer());
-        }
-        if (dll)
-            FreeLibrary(dll);
+        EXPECT_EQ(S_OK, registerServer ? registerServer() : S_OK);
+        FreeLibrary(dll);
         if (comInitialized)
             CoUninitialize();
     }
@@ -115,19 +104,6 @@ protected:
         return values;
     }
 
-    std::vector<std::wstring> RegisteredKeys() const
-    {
-        std::vector<std::wstring> keys = {L"AppID\\" + std::wstring(kAppId), L"AppID\\NimboGuestAgentCtrl.DLL",
-                                          L"TypeLib\\" + std::wstring(kLibId) + L"\\1.0"};
-        for (const SClassScript& s : kScripts)
-        {
-            keys.push_back(s.progId);
-            keys.push_back(s.independentProgId);
-            keys.push_back(L"CLSID\\" + s.clsid);
-        }
-        return keys;
-    }
-
     bool comInitialized = false;
     HMODULE dll = nullptr;
     ServerFn registerServer = nullptr;
@@ -135,19 +111,32 @@ protected:
     std::wstring dllPath;
 };
 
-// Registering over an existing registration, then unregistering and registering afresh.
-TEST_F(RegistrationTest, UnregisterRemovesEveryKeyAndRegisterWritesEveryValue)
+// Registering over an existing registration (with a stale entry under a class key), then
+// unregistering and registering afresh; the thread's locale stays as the caller set it.
+TEST_F(RegistrationTest, RegisterWritesEveryValueAndUnregisterRemovesEveryKey)
 {
+    const std::wstring stale = L"CLSID\\" + kScripts[1].clsid + L"\\LocalServer32";
+    HKEY h = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyW(HKEY_CLASSES_ROOT, stale.c_str(), &h));
+    RegCloseKey(h);
+    const LCID german = MAKELCID(MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN), SORT_DEFAULT), saved = GetThreadLocale();
+    ASSERT_TRUE(SetThreadLocale(german));
     ASSERT_EQ(S_OK, registerServer());
+    EXPECT_FALSE(KeyExists(stale)) << "ForceRemove clears what the class key held";
+    EXPECT_EQ(german, GetThreadLocale());
     ASSERT_EQ(S_OK, unregisterServer());
-    for (const std::wstring& key : RegisteredKeys())
+    EXPECT_EQ(german, GetThreadLocale());
+    SetThreadLocale(saved);
+    const std::wstring typeLibKey = L"TypeLib\\" + std::wstring(kLibId) + L"\\1.0";
+    std::vector<std::wstring> keys = {typeLibKey};
+    for (const SExpectedValue& v : ExpectedValues())
+        keys.push_back(v.key);
+    for (const std::wstring& key : keys)
         EXPECT_FALSE(KeyExists(key)) << key.c_str();
     EXPECT_TRUE(KeyExists(L"AppID")) << "shared roots stay";
     EXPECT_TRUE(KeyExists(L"CLSID"));
 
     ASSERT_EQ(S_OK, registerServer());
-    for (const std::wstring& key : RegisteredKeys())
-        EXPECT_TRUE(KeyExists(key)) << key.c_str();
     for (const SExpectedValue& v : ExpectedValues())
         EXPECT_EQ(v.data, Value(v.key, v.name)) << v.key.c_str() << " : " << (v.name ? v.name : L"(default)");
     EXPECT_TRUE(KeyExists(L"CLSID\\" + kScripts[0].clsid + L"\\Programmable"));
@@ -160,29 +149,7 @@ TEST_F(RegistrationTest, UnregisterRemovesEveryKeyAndRegisterWritesEveryValue)
     ASSERT_EQ(S_OK, QueryPathOfRegTypeLib(libId, 1, 0, 0x409, &path));
     EXPECT_EQ(0, lstrcmpiW(dllPath.c_str(), path)) << "registered path";
     SysFreeString(path);
-    EXPECT_EQ(L"NimboGuestAgentCtrl 1.0 Type Library", Value(L"TypeLib\\" + std::wstring(kLibId) + L"\\1.0", nullptr));
-}
-
-TEST_F(RegistrationTest, ForceRemoveClearsStaleEntriesUnderTheClassKey)
-{
-    const std::wstring stale = L"CLSID\\" + kScripts[1].clsid + L"\\LocalServer32";
-    HKEY h = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyW(HKEY_CLASSES_ROOT, stale.c_str(), &h));
-    RegCloseKey(h);
-    ASSERT_EQ(S_OK, registerServer());
-    EXPECT_FALSE(KeyExists(stale));
-}
-
-TEST_F(RegistrationTest, RegistrationLeavesTheThreadLocaleAsItWas)
-{
-    const LCID german = MAKELCID(MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN), SORT_DEFAULT);
-    const LCID saved = GetThreadLocale();
-    ASSERT_TRUE(SetThreadLocale(german));
-    EXPECT_EQ(S_OK, registerServer());
-    EXPECT_EQ(german, GetThreadLocale());
-    EXPECT_EQ(S_OK, unregisterServer());
-    EXPECT_EQ(german, GetThreadLocale());
-    SetThreadLocale(saved);
+    EXPECT_EQ(L"NimboGuestAgentCtrl 1.0 Type Library", Value(typeLibKey, nullptr));
 }
 }
 
