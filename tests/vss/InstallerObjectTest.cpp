@@ -4,11 +4,11 @@
 // The whole installation road is driven by the script test install_road.js.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <functional>
 #include <string>
 
 #include "tests/module/ComTestSupport.h"
+#include "tests/remote/RemoteTestSupport.h"
 #include "NimboGuestAgentCtrl.h"
 #include "deploy/Installer.h"
 #include "foundation/ComBoundary.h"
@@ -40,14 +40,10 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-        wchar_t temp[MAX_PATH];
-        ASSERT_NE(0u, GetTempPathW(MAX_PATH, temp));
-        m_guestFile = std::wstring(temp) + L"nimbo-installer-object-" + std::to_wstring(GetCurrentProcessId());
-        WriteGuests(Guest("srv2003", "5.2", "0x8003", "AMD64"));
+        UseGuests(Guest("srv2003", "5.2", "0x8003", "AMD64"));
         ASSERT_EQ(S_OK, vss::CreateNimboVssGAConnection(nullptr, IID_INimboGAConnection, conn.put_void()));
         SetErrorInfo(0, nullptr);
     }
-
     void TearDown() override
     {
         conn.reset();
@@ -55,42 +51,28 @@ protected:
         CoUninitialize();
     }
 
-    // A new file each time: the simulation reads a guest description again when its name changes.
-    void WriteGuests(const std::string& text)
+    static void UseGuests(const std::string& text)
     {
-        const std::wstring path = m_guestFile + L"-" + std::to_wstring(++m_generation) + L".txt";
-        FILE* f = _wfopen(path.c_str(), L"wb");
-        ASSERT_NE(nullptr, f);
-        fwrite(text.data(), 1, text.size(), f);
-        fclose(f);
-        ASSERT_TRUE(SetEnvironmentVariableW(L"NIMBO_SIM_GUESTS", path.c_str()));
-        sim::Refresh();
+        remote_test::UseGuests(text);
         sim::ScmReset();
     }
-
     HRESULT Connect(const wchar_t* machine)
     {
         return conn->Connect(CBstr(std::wstring(machine)).get(), CBstr(std::wstring(L"admin")).get(),
                              CBstr(std::wstring(L"pw")).get());
     }
-
     CComPtr<INimboGAInstaller> Installer()
     {
         CComPtr<INimboGAInstaller> installer;
         EXPECT_EQ(S_OK, conn->get_Installer(installer.put()));
         return installer;
     }
-
     std::shared_ptr<install::CInstaller> Engine()
     {
         return static_cast<vss::CNimboVssGAConnection*>(conn.get())->InstallerSlot()->Get();
     }
 
     CComPtr<INimboGAConnection> conn;
-
-private:
-    std::wstring m_guestFile;
-    int m_generation = 0;
 };
 
 TEST_F(InstallerObject, InstallerObjectsOfOneConnectionShareOneEngineUntilDisconnect)
@@ -132,11 +114,7 @@ TEST_F(InstallerObject, EveryEngineMemberFailsWith238AfterDisconnect)
 
     INimboGuestMetrics* metrics = reinterpret_cast<INimboGuestMetrics*>(1);
     ENimboGuestAgentState state = static_cast<ENimboGuestAgentState>(77);
-    const struct
-    {
-        const char* member;
-        std::function<HRESULT()> call;
-    } cases[] = {
+    const struct { const char* member; std::function<HRESULT()> call; } cases[] = {
         {"CollectGuestMetrics", [&] { return installer->CollectGuestMetrics(&metrics); }},
         {"Install", [&] { return installer->Install(); }},
         {"Uninstall", [&] { return installer->Uninstall(); }},
@@ -166,12 +144,7 @@ TEST_F(InstallerObject, NullPointersAreRefusedWithoutErrorInfoAndPluginInfoIsNot
     unsigned short major = 99, minor = 99;
     IDispatch* plugin = reinterpret_cast<IDispatch*>(1);
 
-    const struct
-    {
-        const char* call;
-        HRESULT expected;
-        std::function<HRESULT()> run;
-    } cases[] = {
+    const struct { const char* call; HRESULT expected; std::function<HRESULT()> run; } cases[] = {
         {"CollectGuestMetrics(null)", E_INVALIDARG, [&] { return installer->CollectGuestMetrics(nullptr); }},
         {"GetGateState(null)", E_INVALIDARG, [&] { return installer->GetGateState(nullptr); }},
         {"PluginSpecificInfo(null)", E_NOTIMPL, [&] { return installer->get_PluginSpecificInfo(nullptr); }},
@@ -185,10 +158,7 @@ TEST_F(InstallerObject, NullPointersAreRefusedWithoutErrorInfoAndPluginInfoIsNot
     for (int round = 0; round < 2; ++round)
     {
         // The second round runs with the slot emptied: the checks come before the engine.
-        if (round == 1)
-        {
-            ASSERT_EQ(S_OK, conn->Disconnect());
-        }
+        ASSERT_EQ(S_OK, round == 1 ? conn->Disconnect() : S_OK);
         for (const auto& c : cases)
         {
             util::SetComErrorInfo(nullptr, IID_INimboGAInstaller, L"stale", E_FAIL);  // an earlier failure's
@@ -209,41 +179,30 @@ TEST_F(InstallerObject, EachMetricsObjectKeepsTheValuesOfItsOwnCall)
     ASSERT_EQ(S_OK, installer->CollectGuestMetrics(before.put()));
 
     // The guest changes between the two calls: the second call asks the guest again.
-    WriteGuests(Guest("srv2003", "6.0", "0x1003", "x86"));
+    UseGuests(Guest("srv2003", "6.0", "0x1003", "x86"));
     CComPtr<INimboGuestMetrics> after;
     ASSERT_EQ(S_OK, Installer()->CollectGuestMetrics(after.put()));
     EXPECT_NE(before.get(), after.get());
     ASSERT_EQ(S_OK, conn->Disconnect());
     conn.reset();  // the metrics objects outlive the connection
 
-    const struct
-    {
-        const char* name;
-        INimboGuestMetrics* metrics;
-        unsigned short major;
-        ENimboOsType type;
-        ENimboOsPlatform platform;
-        VARIANT_BOOL supported;
-    } cases[] = {
-        {"first call", before.get(), 5, ENimboOs2003, ENimboAmd64, VARIANT_TRUE},
-        {"second call", after.get(), 6, ENimboOsVista, ENimboX86, VARIANT_FALSE},
-    };
+    // A 16-bit VARIANT_BOOL (-1 for true): the bytes after it stay as they were.
+    const struct { INimboGuestMetrics* metrics; const wchar_t* values; } cases[] = {
+        {before.get(), L"5.2 type 4 platform 2 supported -1 next 22136"},
+        {after.get(), L"6.0 type 5 platform 1 supported 0 next 22136"}};
     for (const auto& c : cases)
     {
         unsigned short major = 0, minor = 0;
         ENimboOsType type = ENimboOsOther;
         ENimboOsPlatform platform = ENimboPlatformOther;
-        // A 16-bit value (-1 for true): the bytes after it stay as they were.
         VARIANT_BOOL supported[2] = {0x1234, 0x5678};
-        EXPECT_EQ(S_OK, c.metrics->GetOsBuild(&major, &minor)) << c.name;
-        EXPECT_EQ(c.major, major) << c.name;
-        EXPECT_EQ(S_OK, c.metrics->get_OsType(&type)) << c.name;
-        EXPECT_EQ(c.type, type) << c.name;
-        EXPECT_EQ(S_OK, c.metrics->get_OsPlatform(&platform)) << c.name;
-        EXPECT_EQ(c.platform, platform) << c.name;
-        EXPECT_EQ(S_OK, c.metrics->get_Supported(&supported[0])) << c.name;
-        EXPECT_EQ(c.supported, supported[0]) << c.name;
-        EXPECT_EQ(0x5678, supported[1]) << c.name;
+        EXPECT_EQ(S_OK, c.metrics->GetOsBuild(&major, &minor));
+        EXPECT_EQ(S_OK, c.metrics->get_OsType(&type));
+        EXPECT_EQ(S_OK, c.metrics->get_OsPlatform(&platform));
+        EXPECT_EQ(S_OK, c.metrics->get_Supported(&supported[0]));
+        EXPECT_EQ(c.values, std::to_wstring(major) + L"." + std::to_wstring(minor) + L" type " + std::to_wstring(type) +
+                                L" platform " + std::to_wstring(platform) + L" supported " + std::to_wstring(supported[0]) +
+                                L" next " + std::to_wstring(supported[1]));
     }
 }
 }
