@@ -27,7 +27,7 @@ inline std::wstring ScratchFolder()
     return CreateDirectoryW(folder.c_str(), nullptr), folder;
 }
 
-inline bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+inline bool Exists(const std::wstring& path) { return util::FileExists(path); }
 inline void RemoveTree(const std::wstring& folder) { Exists(folder) ? util::RemoveFolder(folder) : void(); }
 inline std::string ReadBytes(const std::wstring& path) { return filestest::ReadAll(path); }
 inline void UseGuests(const std::wstring& text) { remote_test::UseGuests(std::string(text.begin(), text.end())); }
@@ -35,7 +35,7 @@ inline void UseGuests(const std::wstring& text) { remote_test::UseGuests(std::st
 // The first `count` sentences of `e`.
 inline std::vector<std::wstring> Sentences(const CExc& e, size_t count)
 {
-    std::vector<std::wstring> all(e.GetMessages().begin(), e.GetMessages().end());
+    std::vector<std::wstring> all = filestest::Sentences(e);
     all.resize(std::min(all.size(), count));
     return all;
 }

@@ -175,27 +175,16 @@ inline std::wstring SiblingProgram(const std::wstring& name)
 inline const wchar_t* const kLockHolder = L"foundation_files_lock_holder.exe";
 
 // A manual-reset event with a unique name, for signalling to and from a child process.
-class CNamedEvent
+struct CNamedEvent
 {
-public:
     explicit CNamedEvent(const std::wstring& role)
-        : m_name(UniqueName(L"nimbo_files_" + role)), m_event(CreateEventW(nullptr, TRUE, FALSE, m_name.c_str()))
-    {
-    }
-    const std::wstring& Name() const { return m_name; }
-    bool Wait(DWORD ms) const { return WaitForSingleObject(m_event.get(), ms) == WAIT_OBJECT_0; }
-    void Set() const { SetEvent(m_event.get()); }
+        : name(UniqueName(L"nimbo_files_" + role)), event(CreateEventW(nullptr, TRUE, FALSE, name.c_str())) {}
+    bool Wait(DWORD ms) const { return WaitForSingleObject(event.get(), ms) == WAIT_OBJECT_0; }
+    void Set() const { SetEvent(event.get()); }
     // A thread routine that sets the event given as context after half a second.
-    static DWORD WINAPI SetLater(void* event)
-    {
-        Sleep(500);
-        static_cast<const CNamedEvent*>(event)->Set();
-        return 0;
-    }
-
-private:
-    std::wstring m_name;
-    util::CEventHandle m_event;
+    static DWORD WINAPI SetLater(void* e) { return Sleep(500), static_cast<const CNamedEvent*>(e)->Set(), 0; }
+    std::wstring name;
+    util::CEventHandle event;
 };
 
 // A child process; killed if still running when the object goes.
@@ -210,24 +199,15 @@ public:
         if (CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
             m_process.reset(info.hProcess), CloseHandle(info.hThread);
     }
-    ~CChildProcess()
-    {
-        if (WaitForExit(0) == -1)
-            Kill();
-    }
+    ~CChildProcess() { WaitForExit(0) == -1 ? Kill() : void(); }
     // The exit code, or -1 while the process is still running after `ms`.
     long WaitForExit(DWORD ms) const
     {
         DWORD code = 0;
-        if (WaitForSingleObject(m_process.get(), ms) != WAIT_OBJECT_0 || !GetExitCodeProcess(m_process.get(), &code))
-            return -1;
-        return static_cast<long>(code);
+        const bool ended = WaitForSingleObject(m_process.get(), ms) == WAIT_OBJECT_0 && GetExitCodeProcess(m_process.get(), &code);
+        return ended ? static_cast<long>(code) : -1;
     }
-    void Kill() const
-    {
-        TerminateProcess(m_process.get(), 98);
-        WaitForSingleObject(m_process.get(), 10000);
-    }
+    void Kill() const { TerminateProcess(m_process.get(), 98), WaitForSingleObject(m_process.get(), 10000); }
 
 private:
     util::CKernelHandle m_process;
@@ -237,9 +217,7 @@ private:
 struct SReadyHolder
 {
     SReadyHolder(const std::wstring& program, const std::wstring& modeArguments)
-        : ready(L"ready"), release(L"release"), process(program, modeArguments + L" " + ready.Name() + L" " + release.Name())
-    {
-    }
+        : ready(L"ready"), release(L"release"), process(program, modeArguments + L" " + ready.name + L" " + release.name) {}
     bool WaitReady() const { return ready.Wait(15000); }
     CNamedEvent ready, release;
     CChildProcess process;
