@@ -118,7 +118,6 @@ TEST_P(GAConnection, ConnectResultErrorInfoAndLog)
         {"right account", L"host1", L"admin", kPassword, 0, L"admin"},
         {"default credentials accepted", L"open1", nullptr, nullptr, 0, L""},
         {"wrong password", L"host1", L"admin", L"nope", ERROR_LOGON_FAILURE, L"admin"},
-        {"unknown host", L"nohost", L"admin", kPassword, ERROR_BAD_NETPATH, L"admin"},
     };
     for (const auto& c : cases)
     {
@@ -198,9 +197,9 @@ TEST_P(GAConnection, NullArgumentsAreRefusedWithoutErrorInfoOrSideEffects)
 
 TEST_P(GAConnection, InitLoggingWritesRuleAndBannerOnlyWhenTheLevelWrites)
 {
+    // Which COM levels write at all is LogTest's; here the banner and the first lines.
     const struct { int level; bool writes; } cases[] = {{ENimboGuestAgentLogNone, false}, {ENimboGuestAgentLogInfo, true},
-                                                        {ENimboGuestAgentLogTrace, true}, {3, false}, {-1, false},
-                                                        {0x7FFFFFFF, false}};
+                                                        {ENimboGuestAgentLogTrace, true}, {3, false}};
     const std::wstring announce = MsgText(115, L"host1", L"admin"), cancel = MsgText(120, L"\\\\host1\\ADMIN$");
     for (const auto& c : cases)
     {

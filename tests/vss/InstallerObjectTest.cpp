@@ -106,36 +106,11 @@ TEST_F(InstallerObject, InstallerObjectsOfOneConnectionShareOneEngineUntilDiscon
     EXPECT_EQ(S_OK, first->GetGateState(&state));
 }
 
-TEST_F(InstallerObject, EveryEngineMemberFailsWith238AfterDisconnect)
-{
-    ASSERT_EQ(S_OK, Connect(L"srv2003"));
-    CComPtr<INimboGAInstaller> installer = Installer();
-    ASSERT_EQ(S_OK, conn->Disconnect());
-
-    INimboGuestMetrics* metrics = reinterpret_cast<INimboGuestMetrics*>(1);
-    ENimboGuestAgentState state = static_cast<ENimboGuestAgentState>(77);
-    const struct { const char* member; std::function<HRESULT()> call; } cases[] = {
-        {"CollectGuestMetrics", [&] { return installer->CollectGuestMetrics(&metrics); }},
-        {"Install", [&] { return installer->Install(); }},
-        {"Uninstall", [&] { return installer->Uninstall(); }},
-        {"GetGateState", [&] { return installer->GetGateState(&state); }},
-        {"RunGate", [&] { return installer->RunGate(); }},
-    };
-    for (const auto& c : cases)
-    {
-        SetErrorInfo(0, nullptr);
-        EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND), c.call()) << c.member;
-        const comtest::SErrorInfo error = comtest::TakeErrorInfo();
-        ASSERT_TRUE(error.present) << c.member;
-        EXPECT_EQ(L"Connection to the remote server is closed or not established.", error.description) << c.member;
-        EXPECT_EQ(L"", error.source) << c.member;
-        EXPECT_TRUE(IsEqualGUID(IID_INimboGAInstaller, error.guid)) << c.member;
-    }
-    EXPECT_EQ(reinterpret_cast<INimboGuestMetrics*>(1), metrics) << "out parameters are left alone on failure";
-    EXPECT_EQ(77, state) << "a failed query leaves the caller's value alone";
-}
-
-TEST_F(InstallerObject, NullPointersAreRefusedWithoutErrorInfoAndPluginInfoIsNotImplemented)
+// Null pointers are refused before anything else, without error information (a stale one from
+// an earlier failure is cleared) and without a write through the other pointer; plugin
+// information is not implemented. After Disconnect every engine member fails with message 238
+// and leaves its out parameters alone.
+TEST_F(InstallerObject, ArgumentChecksComeFirstAndEngineMembersFailAfterDisconnect)
 {
     ASSERT_EQ(S_OK, Connect(L"srv2003"));
     CComPtr<INimboGAInstaller> installer = Installer();
@@ -143,32 +118,51 @@ TEST_F(InstallerObject, NullPointersAreRefusedWithoutErrorInfoAndPluginInfoIsNot
     ASSERT_EQ(S_OK, installer->CollectGuestMetrics(metrics.put()));
     unsigned short major = 99, minor = 99;
     IDispatch* plugin = reinterpret_cast<IDispatch*>(1);
-
-    const struct { const char* call; HRESULT expected; std::function<HRESULT()> run; } cases[] = {
-        {"CollectGuestMetrics(null)", E_INVALIDARG, [&] { return installer->CollectGuestMetrics(nullptr); }},
-        {"GetGateState(null)", E_INVALIDARG, [&] { return installer->GetGateState(nullptr); }},
-        {"PluginSpecificInfo(null)", E_NOTIMPL, [&] { return installer->get_PluginSpecificInfo(nullptr); }},
-        {"PluginSpecificInfo(&p)", E_NOTIMPL, [&] { return installer->get_PluginSpecificInfo(&plugin); }},
-        {"GetOsBuild(null, &minor)", E_INVALIDARG, [&] { return metrics->GetOsBuild(nullptr, &minor); }},
-        {"GetOsBuild(&major, null)", E_INVALIDARG, [&] { return metrics->GetOsBuild(&major, nullptr); }},
-        {"OsType(null)", E_INVALIDARG, [&] { return metrics->get_OsType(nullptr); }},
-        {"OsPlatform(null)", E_INVALIDARG, [&] { return metrics->get_OsPlatform(nullptr); }},
-        {"Supported(null)", E_INVALIDARG, [&] { return metrics->get_Supported(nullptr); }},
+    INimboGuestMetrics* out = reinterpret_cast<INimboGuestMetrics*>(1);
+    ENimboGuestAgentState state = static_cast<ENimboGuestAgentState>(77);
+    const HRESULT closed = HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+    // connected, disconnected: the result in each state; a member that fails with `closed`
+    // reports message 238 as the installer interface's error.
+    const struct { const char* call; HRESULT connected, disconnected; std::function<HRESULT()> run; } cases[] = {
+        {"CollectGuestMetrics(null)", E_INVALIDARG, E_INVALIDARG, [&] { return installer->CollectGuestMetrics(nullptr); }},
+        {"GetGateState(null)", E_INVALIDARG, E_INVALIDARG, [&] { return installer->GetGateState(nullptr); }},
+        {"PluginSpecificInfo(null)", E_NOTIMPL, E_NOTIMPL, [&] { return installer->get_PluginSpecificInfo(nullptr); }},
+        {"PluginSpecificInfo(&p)", E_NOTIMPL, E_NOTIMPL, [&] { return installer->get_PluginSpecificInfo(&plugin); }},
+        {"GetOsBuild(null, &minor)", E_INVALIDARG, E_INVALIDARG, [&] { return metrics->GetOsBuild(nullptr, &minor); }},
+        {"GetOsBuild(&major, null)", E_INVALIDARG, E_INVALIDARG, [&] { return metrics->GetOsBuild(&major, nullptr); }},
+        {"OsType(null)", E_INVALIDARG, E_INVALIDARG, [&] { return metrics->get_OsType(nullptr); }},
+        {"OsPlatform(null)", E_INVALIDARG, E_INVALIDARG, [&] { return metrics->get_OsPlatform(nullptr); }},
+        {"Supported(null)", E_INVALIDARG, E_INVALIDARG, [&] { return metrics->get_Supported(nullptr); }},
+        {"CollectGuestMetrics", S_OK, closed, [&] { return installer->CollectGuestMetrics(&out); }},
+        {"Install", S_OK, closed, [&] { return installer->Install(); }},
+        {"Uninstall", S_OK, closed, [&] { return installer->Uninstall(); }},
+        {"GetGateState", S_OK, closed, [&] { return installer->GetGateState(&state); }},
+        {"RunGate", S_OK, closed, [&] { return installer->RunGate(); }},
     };
-    for (int round = 0; round < 2; ++round)
+    for (bool connected : {true, false})
     {
-        // The second round runs with the slot emptied: the checks come before the engine.
-        ASSERT_EQ(S_OK, round == 1 ? conn->Disconnect() : S_OK);
+        ASSERT_EQ(S_OK, connected ? S_OK : conn->Disconnect());
         for (const auto& c : cases)
         {
+            if (connected && c.connected == S_OK)
+                continue;  // the members themselves are the road's
+            SCOPED_TRACE(testing::Message() << c.call << (connected ? " connected" : " disconnected"));
             util::SetComErrorInfo(nullptr, IID_INimboGAInstaller, L"stale", E_FAIL);  // an earlier failure's
-            EXPECT_EQ(c.expected, c.run()) << c.call << " round " << round;
-            EXPECT_FALSE(comtest::TakeErrorInfo().present) << c.call << " round " << round;
+            EXPECT_EQ(connected ? c.connected : c.disconnected, c.run());
+            const comtest::SErrorInfo error = comtest::TakeErrorInfo();
+            ASSERT_EQ(error.present, !connected && c.disconnected == closed);
+            if (!error.present)
+                continue;
+            EXPECT_EQ(L"Connection to the remote server is closed or not established.", error.description);
+            EXPECT_EQ(L"", error.source);
+            EXPECT_TRUE(IsEqualGUID(IID_INimboGAInstaller, error.guid));
         }
     }
     EXPECT_EQ(99, major) << "nothing is written when one pointer is null";
     EXPECT_EQ(99, minor);
     EXPECT_EQ(reinterpret_cast<IDispatch*>(1), plugin) << "PluginSpecificInfo does not touch its pointer";
+    EXPECT_EQ(reinterpret_cast<INimboGuestMetrics*>(1), out) << "out parameters are left alone on failure";
+    EXPECT_EQ(77, state) << "a failed query leaves the caller's value alone";
 }
 
 TEST_F(InstallerObject, EachMetricsObjectKeepsTheValuesOfItsOwnCall)
