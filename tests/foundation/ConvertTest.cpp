@@ -63,25 +63,20 @@ TEST(AgentVersion, ComparesMajorFirst)
     }
 }
 
-TEST(FileVersion, ModuleVersionIsTheVersionResource)
+// A module's version is its version resource; a file without one is named in the error.
+TEST(FileVersion, IsTheVersionResourceAndAFileWithoutOneIsNamed)
 {
-    const SNimboAgentVersion expected(NIMBO_VERSION_MAJOR, NIMBO_VERSION_MINOR, NIMBO_VERSION_REVISION,
-                                      NIMBO_VERSION_BUILD);
+    const SNimboAgentVersion expected(NIMBO_VERSION_MAJOR, NIMBO_VERSION_MINOR, NIMBO_VERSION_REVISION, NIMBO_VERSION_BUILD);
     EXPECT_EQ(expected.ToText(), util::GetModuleVersion().ToText());
     EXPECT_EQ(expected.ToText(), SNimboAgentVersion(util::GetFileVersion(util::GetModuleFilePath())).ToText());
-}
-
-TEST(FileVersion, FileWithoutVersionResourceNamesTheFile)
-{
     CScratchFolder folder;
     WriteTextFile(folder / L"no_version.txt", "text");
     for (const std::wstring& p : {folder / L"no_version.txt", folder / L"missing_file.dll"})
     {
         CWin32Exc e = Raised<CWin32Exc>([&] { util::GetFileVersion(p); });
         EXPECT_NE(0u, e.GetCode());
-        ExpectSentencesAndWin32Line(e,
-                                    {L"Cannot get file version. File path: [" + p + L"].",
-                                     L"Cannot obtain the size of the VERSION_INFO structure."},
+        ExpectSentencesAndWin32Line(e, {L"Cannot get file version. File path: [" + p + L"].",
+                                        L"Cannot obtain the size of the VERSION_INFO structure."},
                                     static_cast<long>(e.GetCode()));
     }
 }

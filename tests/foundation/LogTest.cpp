@@ -64,25 +64,18 @@ TEST_F(LogFixture, MessageIsSplitIntoLinesAtLineFeedsAndDepthStaysPositive)
     EXPECT_EQ(4, log->GetDepth());
 }
 
-TEST_F(LogFixture, ExceptionSentencesFollowTheMessageOneLevelDeeper)
+// An exception's sentences follow the message one level deeper. A scope opens one level deeper
+// than the depth it found and closes there with "Ok." or, left by an exception, "Failed.";
+// below the minimum level it writes nothing and indents nothing.
+TEST_F(LogFixture, ExceptionsAndScopesAtTheirDepths)
 {
-    CExc e(L"inner", E_FAIL);
-    e.AddMessage(L"middle");
-    e.AddMessage(122);
+    CExc error(L"inner", E_FAIL);
+    error.AddMessage(L"middle");
+    error.AddMessage(122);
     log->SetDepth(2);
-    log->Error(e, 101, L"srv01", L"admin");
-    log->Warning(e);
-    EXPECT_EQ((Lines{L"E2 Cannot connect to the host's administrative share. Host:  [srv01]. Account: [admin].",
-                     L"E3 Cannot install agent.", L"E3 middle", L"E3 inner", L"W3 Cannot install agent.", L"W3 middle",
-                     L"W3 inner"}),
-              writer->lines);
+    log->Error(error, 101, L"srv01", L"admin");
+    log->Warning(error);
     EXPECT_EQ(2, log->GetDepth());
-}
-
-// A scope opens one level deeper than the depth it found and closes there with "Ok." or, left
-// by an exception, "Failed."; below the minimum level it writes nothing and indents nothing.
-TEST_F(LogFixture, ScopesCloseWithOkOrFailedAtTheirDepthAndAreInertBelowTheLevel)
-{
     log->SetDepth(1);
     {
         CInfoScope scope(*log, 121);
@@ -113,7 +106,9 @@ TEST_F(LogFixture, ScopesCloseWithOkOrFailedAtTheirDepthAndAreInertBelowTheLevel
         scope.Ok();
     }
     const std::wstring open = L"Connecting to a remote host. Host: [srv01]. Specified account: [admin].";
-    EXPECT_EQ((Lines{L"I2 Installing agent.", L"I3 inside", L"I2 Installing agent.Ok.", L"I1 " + open,
+    EXPECT_EQ((Lines{L"E2 Cannot connect to the host's administrative share. Host:  [srv01]. Account: [admin].",
+                     L"E3 Cannot install agent.", L"E3 middle", L"E3 inner", L"W3 Cannot install agent.", L"W3 middle",
+                     L"W3 inner", L"I2 Installing agent.", L"I3 inside", L"I2 Installing agent.Ok.", L"I1 " + open,
                      L"T3 Collecting guest  metrics.", L"T3 Collecting guest  metrics.Failed.", L"I1 " + open + L"Failed.",
                      L"E0 Cannot install agent.", L"E1 boom", L"I0 inert"}),
               writer->lines);

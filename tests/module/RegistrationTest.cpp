@@ -7,6 +7,8 @@
 #include <thread>
 #include <vector>
 
+#include "foundation/FileSystem.h"
+
 namespace
 {
 const wchar_t kLibId[] = L"{5A574670-BC2C-4269-AF4A-BD7BA378F53C}";
@@ -164,11 +166,7 @@ TEST_F(RegistrationTest, CopyInAnOddFolderRegistersItsExactPathWithoutCom)
     std::wstring longFolder = std::wstring(temp) + L"nimbo_module_long_path";
     while (longFolder.size() < MAX_PATH)
         longFolder += L"\\" + std::wstring(60, L'd');
-    const struct
-    {
-        std::wstring folder;
-        HRESULT hr;
-    } cases[] = {
+    const struct { std::wstring folder; HRESULT hr; } cases[] = {
         {std::wstring(temp) + L"nimbo_O'Brien's app", S_OK},
         {std::wstring(temp) + L"nimbo Program Files (x86)\\Backup  Tool", S_OK},
         {std::wstring(temp) + L"nimbo_Donn\u00e9es_\u00fcnic\u00f8de_\u0416", S_OK},
@@ -177,11 +175,8 @@ TEST_F(RegistrationTest, CopyInAnOddFolderRegistersItsExactPathWithoutCom)
     for (const auto& c : cases)
     {
         SCOPED_TRACE(testing::Message() << c.folder.size() << " characters");
-        for (size_t k = c.folder.find(L'\\', 3); k != std::wstring::npos; k = c.folder.find(L'\\', k + 1))
-            CreateDirectoryW(c.folder.substr(0, k).c_str(), nullptr);
-        CreateDirectoryW(c.folder.c_str(), nullptr);
         const std::wstring copy = c.folder + L"\\NimboGuestAgentCtrl.dll";
-        ASSERT_TRUE(CopyFileW(dllPath.c_str(), copy.c_str(), FALSE)) << GetLastError();
+        util::CopyFileTo(dllPath, copy, true);
         HMODULE copyDll = LoadLibraryW(copy.c_str());
         ASSERT_NE(nullptr, copyDll) << GetLastError();
         HRESULT registered = E_UNEXPECTED, unregistered = E_UNEXPECTED;
@@ -197,11 +192,8 @@ TEST_F(RegistrationTest, CopyInAnOddFolderRegistersItsExactPathWithoutCom)
         }).join();
         EXPECT_EQ(c.hr, registered);
         EXPECT_EQ(c.hr, unregistered);
-        if (c.hr == S_OK)
-        {
-            EXPECT_EQ(std::vector<std::wstring>(3, copy), servers);
-        }
+        EXPECT_EQ(c.hr == S_OK ? std::vector<std::wstring>(3, copy) : std::vector<std::wstring>(3, L"<missing>"), servers);
         FreeLibrary(copyDll);
-        DeleteFileW(copy.c_str());
+        util::RemoveFile(copy);
     }
 }

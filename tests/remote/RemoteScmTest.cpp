@@ -97,26 +97,18 @@ TEST(RemoteService, StartAndStopRequestOnlyWhenNeededAndPollUpToTheTimeout)
     }
 }
 
-// Every failure names the machine and the service, innermost sentence last.
+// Every failure names the machine and the service, innermost sentence last, and closes every
+// handle it opened.
 TEST(RemoteScm, FailuresCarryTheCodeAndTheSentencesOfEachLevel)
 {
-    const std::wstring connect =
-        L"Cannot connect to remote SCM database. Machine: [scmguest]. Requested rights: [0xf003f].";
-    const std::wstring create =
-        L"Cannot create service. Machine: [scmguest]. Service name: [Agent]. Service binary path: "
-        L"[C:\\a.exe]. Service account: [.\\u].";
+    const std::wstring connect = L"Cannot connect to remote SCM database. Machine: [scmguest]. Requested rights: [0xf003f].";
+    const std::wstring create = L"Cannot create service. Machine: [scmguest]. Service name: [Agent]. Service binary path: "
+                                L"[C:\\a.exe]. Service account: [.\\u].";
     const std::wstring open = L"Cannot open service. Machine: [scmguest]. Service name: [Agent].";
     const std::wstring notify = L"Cannot notify the service that it should be stopped.";
     const std::wstring del = L"Cannot delete service. Machine: [scmguest]. Service name: [Agent].";
-
     enum class EOp { Connect, Create, Open, Query, Start, Stop, Delete };
-    struct SCase
-    {
-        const char* guest;
-        EOp op;
-        DWORD code;
-        std::vector<std::wstring> sentences;
-    } cases[] = {
+    const struct { const char* guest; EOp op; DWORD code; std::vector<std::wstring> sentences; } cases[] = {
         {"fail.OpenSCManagerW = 5\n", EOp::Connect, ERROR_ACCESS_DENIED, {connect}},
         {"service = Agent|stopped\n", EOp::Create, ERROR_SERVICE_EXISTS, {create}},
         {"service = Agent|stopped|deleted\n", EOp::Create, ERROR_SERVICE_MARKED_FOR_DELETE, {create}},
@@ -125,47 +117,33 @@ TEST(RemoteScm, FailuresCarryTheCodeAndTheSentencesOfEachLevel)
         {"service = Agent|stopped|open_error=5\n", EOp::Open, ERROR_ACCESS_DENIED, {open}},
         {"service = Agent|stopped|query_error=6\n", EOp::Query, ERROR_INVALID_HANDLE, {kStatus}},
         {"service = Agent|stopped|start_error=1058\n", EOp::Start, ERROR_SERVICE_DISABLED, {kStart}},
-        {"service = Agent|stopped|query_error=6\n", EOp::Start, ERROR_INVALID_HANDLE,
-         {kStart, kStatus}},
+        {"service = Agent|stopped|query_error=6\n", EOp::Start, ERROR_INVALID_HANDLE, {kStart, kStatus}},
         {"service = Agent|stopped|deleted\n", EOp::Start, ERROR_SERVICE_MARKED_FOR_DELETE, {kStart}},
-        {"service = Agent|running|stop_error=1051\n", EOp::Stop, ERROR_DEPENDENT_SERVICES_RUNNING,
-         {kStop, notify}},
-        {"service = Agent|start_pending\n", EOp::Stop, ERROR_SERVICE_CANNOT_ACCEPT_CTRL,
-         {kStop, notify}},
-        {"service = Agent|running|query_error=1722\n", EOp::Stop, RPC_S_SERVER_UNAVAILABLE,
-         {kStop, kStatus}},
+        {"service = Agent|running|stop_error=1051\n", EOp::Stop, ERROR_DEPENDENT_SERVICES_RUNNING, {kStop, notify}},
+        {"service = Agent|start_pending\n", EOp::Stop, ERROR_SERVICE_CANNOT_ACCEPT_CTRL, {kStop, notify}},
+        {"service = Agent|running|query_error=1722\n", EOp::Stop, RPC_S_SERVER_UNAVAILABLE, {kStop, kStatus}},
         {"service = Agent|stopped|deleted\n", EOp::Delete, ERROR_SERVICE_MARKED_FOR_DELETE, {del}},
         {"service = Agent|stopped|delete_error=5\n", EOp::Delete, ERROR_ACCESS_DENIED, {del}},
     };
     for (const auto& c : cases)
     {
-        SCOPED_TRACE(c.guest);
-        SCOPED_TRACE(static_cast<int>(c.op));
+        SCOPED_TRACE(testing::Message() << c.guest << static_cast<int>(c.op));
         UseGuests(std::string("[guest scmguest]\n") + c.guest);
         const unsigned handlesBefore = sim::ScmOpenHandleCount();
         ExpectWin32Sentences(Raised<CWin32Exc>([&] {
                                  auto scm = OpenScm();
                                  if (c.op == EOp::Create)
-                                     scm->CreateService(L"Agent", L"Agent", L"C:\\a.exe", {}, L".\\u", L"pw", true,
-                                                        SERVICE_ALL_ACCESS);
+                                     scm->CreateService(L"Agent", L"Agent", L"C:\\a.exe", {}, L".\\u", L"pw", true, SERVICE_ALL_ACCESS);
                                  auto service = scm->OpenService(L"Agent", SERVICE_ALL_ACCESS);
-                                 switch (c.op)
-                                 {
-                                 case EOp::Query: service->QueryCurrentState(); break;
-                                 case EOp::Start: service->Start(3); break;
-                                 case EOp::Stop: service->Stop(3); break;
-                                 case EOp::Delete: service->Delete(); break;
-                                 default: break;
-                                 }
+                                 c.op == EOp::Query  ? void(service->QueryCurrentState())
+                                 : c.op == EOp::Start ? service->Start(3)
+                                 : c.op == EOp::Stop  ? service->Stop(3)
+                                 : c.op == EOp::Delete ? service->Delete()
+                                                       : void();
                              }),
                              c.code, c.sentences);
         EXPECT_EQ(sim::ScmOpenHandleCount(), handlesBefore);
     }
-}
-
-TEST(RemoteScm, UnknownHostFailsToConnect)
-{
-    UseGuests("[guest scmguest]\n");
     ExpectWin32Sentences(Raised<CWin32Exc>([] { CRemoteScm(L"nosuchhost", SC_MANAGER_CONNECT); }), RPC_S_SERVER_UNAVAILABLE,
                          {L"Cannot connect to remote SCM database. Machine: [nosuchhost]. Requested rights: [0x1]."});
 }
