@@ -52,7 +52,7 @@ TEST_F(LogFileFixture, LineHasTimestampLevelWordTagsAndText)
         {4, {}, L"err", L"Error  err"}, {5, {}, L"five", L"Info  five"}, {0, {}, L"zero", L"  zero"},
         {6, {}, L"six", L"  six"}, {2, {L"a"}, L"one tag", L"Info  [a] one tag"},
         {2, {L"a", L"bc"}, L"two tags", L"Info  [a][bc] two tags"}, {2, {}, L"", L"Info  "}};
-    const std::wstring path = folder / L"format.log";
+    const std::wstring path = folder / L"a\\b\\format.log";  // the folders are made as needed
     CBackupStyleFileLogWriter writer(path);
     SYSTEMTIME before, after;
     GetLocalTime(&before);
@@ -75,14 +75,10 @@ TEST_F(LogFileFixture, LineHasTimestampLevelWordTagsAndText)
     }
 }
 
-// The folders are made as needed; an existing file is appended to, in the ANSI code page and
-// without a byte order mark.
-TEST_F(LogFileFixture, FileIsCreatedWithItsFoldersOrAppendedInTheAnsiCodePage)
+// An existing file is appended to, in the ANSI code page and without a byte order mark.
+TEST_F(LogFileFixture, FileIsAppendedInTheAnsiCodePage)
 {
-    const std::wstring deep = folder / L"a\\b\\c\\deep.log", ansi = folder / L"ansi.log";
-    CBackupStyleFileLogWriter(deep).WriteLine(LogError, {}, 0, L"made it");
-    EXPECT_EQ(std::vector<std::wstring>{L"Error  made it"}, ReadLogFile(deep));
-
+    const std::wstring ansi = folder / L"ansi.log";
     filestest::WriteTextFile(ansi, "earlier\r\n");
     CBackupStyleFileLogWriter(ansi).WriteLine(LogInfo, {L"t\u00e9"}, 0, L"caf\u00e9 \u00fcber");
     EXPECT_EQ((std::vector<std::wstring>{L"earlier", L"Info  [t\u00e9] caf\u00e9 \u00fcber"}), ReadLogFile(ansi));

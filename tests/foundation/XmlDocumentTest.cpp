@@ -120,15 +120,13 @@ TEST_F(Xml, BooleansAreTrueOnlyForTrueInAnyCaseAndAbsentAttributesFail)
     EXPECT_FALSE(HasAttribute(root.get(), L"absent"));
     EXPECT_FALSE(HasAttribute(root.get(), L"T1")) << "attribute names keep their case";
 
-    const std::wstring rawFailed = L"Cannot get a raw value of the attribute [absent].";
     for (const CExc& absent : {Raised([&] { GetAttribute(root.get(), L"absent"); }),
                                Raised([&] { GetBoolAttribute(root.get(), L"absent"); })})
     {
         EXPECT_EQ(absent.GetHResult(), E_FAIL) << "an absent attribute must not look like success";
-        std::vector<std::wstring> s = Sentences(absent);
-        ASSERT_EQ(s.size(), 2u);
-        EXPECT_EQ(s[0], rawFailed);
-        EXPECT_EQ(s[1].substr(s[1].size() - 10), L" Code: 0x1");
+        const std::vector<std::wstring> s = Sentences(absent);
+        EXPECT_TRUE(s.size() == 2 && s[0] == L"Cannot get a raw value of the attribute [absent]." &&
+                    s[1].substr(s[1].size() - 10) == L" Code: 0x1") << absent.GetFullText();
     }
     CExc badVersion = Raised([&] { GetVersionAttribute(root.get(), L"v"); });
     EXPECT_EQ(badVersion.GetHResult(), E_FAIL);
