@@ -7,6 +7,8 @@
 #include <thread>
 #include <vector>
 
+#include "NimboGuestAgentCtrl.h"
+#include "foundation/ComTypes.h"
 #include "foundation/FileSystem.h"
 
 namespace
@@ -158,7 +160,8 @@ TEST_F(RegistrationTest, RegisterWritesEveryValueAndUnregisterRemovesEveryKey)
 // Registration of a copy of the DLL in folders an installer may choose, through the entry
 // points called the way installers call them: on a thread that never initialised COM. The
 // registered server path must be the copy's path exactly; a path that does not fit the
-// classic 260-character buffer is refused.
+// classic 260-character buffer is refused, and such a copy, which cannot name its own file,
+// takes its type information from the registered type library (US English).
 TEST_F(RegistrationTest, CopyInAnOddFolderRegistersItsExactPathWithoutCom)
 {
     wchar_t temp[MAX_PATH];
@@ -193,6 +196,20 @@ TEST_F(RegistrationTest, CopyInAnOddFolderRegistersItsExactPathWithoutCom)
         EXPECT_EQ(c.hr, registered);
         EXPECT_EQ(c.hr, unregistered);
         EXPECT_EQ(c.hr == S_OK ? std::vector<std::wstring>(3, copy) : std::vector<std::wstring>(3, L"<missing>"), servers);
+        if (c.hr != S_OK)
+        {
+            ASSERT_EQ(S_OK, registerServer());
+            util::CComPtr<IClassFactory> factory;
+            util::CComPtr<IDispatch> connection;
+            ASSERT_EQ(S_OK, reinterpret_cast<HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**)>(reinterpret_cast<void*>(
+                                GetProcAddress(copyDll, "DllGetClassObject")))(CLSID_NimboVssGAConnection, IID_IClassFactory,
+                                                                             factory.put_void()));
+            ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IDispatch, connection.put_void()));
+            LPOLESTR name = const_cast<LPOLESTR>(L"Disconnect");
+            DISPID id = 0;
+            EXPECT_EQ(S_OK, connection->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id));
+            EXPECT_EQ(0x60020004, id);
+        }
         FreeLibrary(copyDll);
         util::RemoveFile(copy);
     }

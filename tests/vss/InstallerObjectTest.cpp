@@ -58,8 +58,7 @@ protected:
     }
     HRESULT Connect(const wchar_t* machine)
     {
-        return conn->Connect(CBstr(std::wstring(machine)).get(), CBstr(std::wstring(L"admin")).get(),
-                             CBstr(std::wstring(L"pw")).get());
+        return conn->Connect(CBstr(std::wstring(machine)).get(), CBstr(std::wstring(L"admin")).get(), CBstr(std::wstring(L"pw")).get());
     }
     CComPtr<INimboGAInstaller> Installer()
     {
@@ -67,10 +66,7 @@ protected:
         EXPECT_EQ(S_OK, conn->get_Installer(installer.put()));
         return installer;
     }
-    std::shared_ptr<install::CInstaller> Engine()
-    {
-        return static_cast<vss::CNimboVssGAConnection*>(conn.get())->InstallerSlot()->Get();
-    }
+    std::shared_ptr<install::CInstaller> Engine() { return static_cast<vss::CNimboVssGAConnection*>(conn.get())->InstallerSlot()->Get(); }
 
     CComPtr<INimboGAConnection> conn;
 };
