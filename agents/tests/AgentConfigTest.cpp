@@ -77,7 +77,8 @@ CAgentError Refusal(Action action)
     return CAgentError(EAgentExit::Ok, L"", 0);
 }
 
-TEST_F(AgentConfigTest, FaultyDocumentsAreRefusedWithTheReason)
+// Faulty documents and a missing file stop the agent with a message naming the problem.
+TEST_F(AgentConfigTest, FaultyDocumentsAndMissingFilesAreRefusedWithTheReason)
 {
     const std::wstring port = L"expected a TCP port number from 1 to 65535.";
     const struct { const char* name; std::wstring xml; std::wstring reason; } cases[] = {
@@ -113,10 +114,6 @@ TEST_F(AgentConfigTest, FaultyDocumentsAreRefusedWithTheReason)
         EXPECT_EQ(prefix, error.Text().substr(0, prefix.size())) << error.Text();
         EXPECT_NE(std::wstring::npos, error.Text().find(c.reason, prefix.size())) << error.Text();
     }
-}
-
-TEST_F(AgentConfigTest, MissingFileNamesThePathAndTheSystemError)
-{
     const std::wstring path = L"C:\\no such folder\\NimboAgentConfig.xml";
     const CAgentError error = Refusal([&] { CAgentConfig::Load(path); });
     EXPECT_EQ(EAgentExit::ConfigUnreadable, error.Exit());

@@ -115,26 +115,22 @@ public:
     ~CTestService()
     {
         SERVICE_STATUS status{};
-        if (Query().dwCurrentState != SERVICE_STOPPED && ControlService(m_service.get(), SERVICE_CONTROL_STOP, &status))
+        if (ControlService(m_service.get(), SERVICE_CONTROL_STOP, &status))
             WaitFor(SERVICE_STOPPED);
         DeleteService(m_service.get());
     }
 
     const std::wstring& Name() const { return m_name; }
     SC_HANDLE Handle() const { return m_service.get(); }
-    SERVICE_STATUS_PROCESS Query() const
-    {
-        SERVICE_STATUS_PROCESS status{};
-        DWORD needed = 0;
-        QueryServiceStatusEx(m_service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof(status), &needed);
-        return status;
-    }
     // The status once the state is `state`, or the last status seen when 30 s have passed.
     SERVICE_STATUS_PROCESS WaitFor(DWORD state) const
     {
-        SERVICE_STATUS_PROCESS status = Query();
-        for (DWORD waited = 0; status.dwCurrentState != state && waited < 30000; waited += 50)
-            Sleep(50), status = Query();
+        SERVICE_STATUS_PROCESS status{};
+        DWORD needed = 0;
+        for (DWORD waited = 0; waited <= 30000; waited += 50, Sleep(50))
+            if (QueryServiceStatusEx(m_service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                                     sizeof(status), &needed) && status.dwCurrentState == state)
+                break;
         return status;
     }
 

@@ -65,11 +65,7 @@ public:
     }
 
     ULONG Refs() const { return m_refs; }
-    std::vector<std::wstring> Received()
-    {
-        std::lock_guard<std::mutex> hold(m_mutex);
-        return m_received;
-    }
+    std::vector<std::wstring> Received() { std::lock_guard<std::mutex> lock(m_mutex); return m_received; }
     size_t Count() { return Received().size(); }
 
     std::function<void()> hook;

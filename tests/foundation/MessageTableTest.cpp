@@ -43,10 +43,6 @@ TEST(MessageTable, EveryIdFrom100To246IsThereIrregularTextsAreKeptAndOthersFallB
     for (const SExpectedMessage& m : kIrregular)
         EXPECT_EQ(std::wstring(m.text), LoadMessage(m.id)) << "message " << m.id;
     EXPECT_EQ(L"Cannot load a string from the strings table. String ID: 999Arguments: %1, %2, %3, %4.", LoadMessage(999));
-}
-
-TEST(MessageTable, MsgTextFillsTheTableTextOrTheFallback)
-{
     EXPECT_EQ(L"Connecting to a remote host. Host: [guest1]. Specified account: [DOM\\admin].",
               MsgText(115, L"guest1", std::wstring(L"DOM\\admin")));
     EXPECT_EQ(L"Guest OS version: [5.2]", MsgText(142, L"5", L"2"));

@@ -38,7 +38,9 @@ struct SWorker
 };
 }
 
-TEST(TerminationEvent, ThrowsOnlyOnceSignalledAndStaysSignalled)
+// A termination event throws only once signalled and stays signalled; a worker stops through
+// it, Join reports that, and the thread owner's destruction waits for the routine to end.
+TEST(Thread, StopsThroughItsTerminationEventJoinReportsItAndDestructionWaits)
 {
     CTerminationEvent event;
     ASSERT_NE(event.Handle(), nullptr);
@@ -49,10 +51,7 @@ TEST(TerminationEvent, ThrowsOnlyOnceSignalledAndStaysSignalled)
     event.Signal();
     for (DWORD timeout : {DWORD(0), DWORD(0), DWORD(INFINITE)})
         EXPECT_TRUE(Terminates(event, timeout)) << "manual reset: every later check stops";
-}
 
-TEST(Thread, WorkerStopsThroughTheEventJoinReportsItAndDestructionWaits)
-{
     SWorker worker;
     {
         CThread thread(&SWorker::Run, &worker);

@@ -75,7 +75,9 @@ TEST_F(Xml, SavedDocumentLoadsWithItsTreeAndTypedAttributes)
     EXPECT_EQ(Tag(Root(OwnerDocument(loadedPorts.get())).get()), L"GuestAgentConfig");
 }
 
-TEST_F(Xml, ChildLookupIgnoresCaseKeepsOrderAndSkipsOtherNodes)
+// Child lookups ignore case, keep the document's order and skip other nodes; booleans are
+// true for "true" in any case only; an absent attribute fails.
+TEST_F(Xml, ChildLookupAndAttributeReads)
 {
     CXmlElementPtr root = Parse("<Root>text<!-- Agent --><Agent n='1'/><other/>\n<AGENT n='2'/><agent n='3'>"
                                 "<Agent n='inner'/></agent><![CDATA[Agent]]></Root>");
@@ -107,12 +109,8 @@ TEST_F(Xml, ChildLookupIgnoresCaseKeepsOrderAndSkipsOtherNodes)
     s.resize(2);
     EXPECT_EQ(s, (std::vector<std::wstring>{L"Cannot enumerated child nodes having the specified tag [agent].",
                                             L"The given XML node does not support the IXMLDOMElement interface."}));
-}
 
-TEST_F(Xml, BooleansAreTrueOnlyForTrueInAnyCaseAndAbsentAttributesFail)
-{
-    CXmlElementPtr root =
-        Parse("<r t1='true' t2='TRUE' t3='True' f1='1' f2='yes' f3='' f4=' true' f5='false' f6='truex' v='1.2.3'/>");
+    root = Parse("<r t1='true' t2='TRUE' t3='True' f1='1' f2='yes' f3='' f4=' true' f5='false' f6='truex' v='1.2.3'/>");
     ASSERT_TRUE(root);
     for (const wchar_t* name : {L"t1", L"t2", L"t3", L"f1", L"f2", L"f3", L"f4", L"f5", L"f6"})
         EXPECT_EQ(GetBoolAttribute(root.get(), name), name[0] == L't') << name;
@@ -124,9 +122,9 @@ TEST_F(Xml, BooleansAreTrueOnlyForTrueInAnyCaseAndAbsentAttributesFail)
                                Raised([&] { GetBoolAttribute(root.get(), L"absent"); })})
     {
         EXPECT_EQ(absent.GetHResult(), E_FAIL) << "an absent attribute must not look like success";
-        const std::vector<std::wstring> s = Sentences(absent);
-        EXPECT_TRUE(s.size() == 2 && s[0] == L"Cannot get a raw value of the attribute [absent]." &&
-                    s[1].substr(s[1].size() - 10) == L" Code: 0x1") << absent.GetFullText();
+        const std::vector<std::wstring> lines = Sentences(absent);
+        EXPECT_TRUE(lines.size() == 2 && lines[0] == L"Cannot get a raw value of the attribute [absent]." &&
+                    lines[1].substr(lines[1].size() - 10) == L" Code: 0x1") << absent.GetFullText();
     }
     CExc badVersion = Raised([&] { GetVersionAttribute(root.get(), L"v"); });
     EXPECT_EQ(badVersion.GetHResult(), E_FAIL);

@@ -53,21 +53,16 @@ LONG LockCount() { return comfw::CDllModule::Get().GetLockCount(); }
 class ComObjectTest : public testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        comInitialized = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
-        ASSERT_EQ(0, g_liveMetrics);
-        baseLocks = LockCount();
-    }
+    // No test may leave an object alive or a lock on the module behind.
+    void SetUp() override { ASSERT_EQ(0, g_liveMetrics); }
     void TearDown() override
     {
         EXPECT_EQ(0, g_liveMetrics);
         EXPECT_EQ(baseLocks, LockCount());
-        if (comInitialized)
-            CoUninitialize();
     }
-    LONG baseLocks = 0;
-    bool comInitialized = false;
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    const LONG baseLocks = LockCount();
+    ~ComObjectTest() override { if (SUCCEEDED(com)) CoUninitialize(); }
 };
 
 // Error information for the dual interfaces that list it only; a failing final construction

@@ -33,14 +33,13 @@ std::string Vista(const std::string& registry) { return Guest("6.0", "0x1003", r
 struct SCollected
 {
     std::shared_ptr<CLineRecorder> recorder = std::make_shared<CLineRecorder>();
-    std::shared_ptr<CGuestOsInfo> info;
+    std::shared_ptr<CGuestOsInfo> info = std::make_shared<CGuestOsInfo>(RecordingLog(recorder, util::LogInfo));
 };
 
-SCollected Collect(const std::string& description, int level = util::LogInfo)
+SCollected Collect(const std::string& description)
 {
     UseGuests(description);
     SCollected c;
-    c.info = std::make_shared<CGuestOsInfo>(RecordingLog(c.recorder, level));
     c.info->CollectFromHost(L"osguest");
     return c;
 }

@@ -4,8 +4,6 @@
 
 #include "tests/remote/RemoteTestSupport.h"
 
-#include <iostream>
-
 using remote::CRemoteScm;
 using remote_test::ComputerName;
 using remote_test::ExpectWin32Sentences;
@@ -104,13 +102,6 @@ TEST(RemoteScmOnWine, ServiceThatNeverRunsTimesOutWith1053)
     EXPECT_EQ(service->QueryCurrentState(), DWORD(SERVICE_START_PENDING));
     // A second start only waits for the pending one.
     EXPECT_THROW(service->Start(1), CWin32Exc);
-    try
-    {
-        service->Stop(30);
-    }
-    catch (const CExc& e)
-    {
-        std::wcout << L"cleanup: " << e.GetFullText() << std::endl;
-    }
+    EXPECT_NO_THROW(service->Stop(30));
     service->Delete();
 }

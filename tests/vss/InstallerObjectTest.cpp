@@ -71,10 +71,14 @@ protected:
     CComPtr<INimboGAConnection> conn;
 };
 
-TEST_F(InstallerObject, InstallerObjectsOfOneConnectionShareOneEngineUntilDisconnect)
+// The installer objects of one connection share one engine until Disconnect; each metrics
+// object keeps the values of its own call and outlives the connection.
+TEST_F(InstallerObject, InstallerObjectsShareOneEngineUntilDisconnectAndMetricsKeepTheirValues)
 {
     ASSERT_EQ(S_OK, Connect(L"srv2003"));
     CComPtr<INimboGAInstaller> first = Installer();
+    CComPtr<INimboGuestMetrics> before, after;
+    ASSERT_EQ(S_OK, first->CollectGuestMetrics(before.put()));
     const auto engine = Engine();
     ASSERT_NE(nullptr, engine);
     CComPtr<INimboGAInstaller> second = Installer();
@@ -95,11 +99,34 @@ TEST_F(InstallerObject, InstallerObjectsOfOneConnectionShareOneEngineUntilDiscon
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND), first->Install());
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND), third->Install());
 
-    // A new connection makes a new engine, which the old objects see through the shared slot.
+    // A new connection makes a new engine, which the old objects see through the shared slot;
+    // metrics collected now ask the guest, which has changed, again.
+    UseGuests(Guest("srv2003", "6.0", "0x1003", "x86"));
     ASSERT_EQ(S_OK, Connect(L"srv2003"));
     CComPtr<INimboGAInstaller> fourth = Installer();
     EXPECT_NE(nullptr, Engine());
     EXPECT_EQ(S_OK, first->GetGateState(&state));
+    ASSERT_EQ(S_OK, first->CollectGuestMetrics(after.put()));
+    ASSERT_EQ(S_OK, conn->Disconnect());
+    conn.reset();  // the metrics objects outlive the connection
+    // A 16-bit VARIANT_BOOL (-1 for true): the bytes after it stay as they were.
+    const struct { INimboGuestMetrics* metrics; const wchar_t* values; } cases[] = {
+        {before.get(), L"5.2 type 4 platform 2 supported -1 next 22136"},
+        {after.get(), L"6.0 type 5 platform 1 supported 0 next 22136"}};
+    for (const auto& c : cases)
+    {
+        unsigned short major = 0, minor = 0;
+        ENimboOsType type = ENimboOsOther;
+        ENimboOsPlatform platform = ENimboPlatformOther;
+        VARIANT_BOOL supported[2] = {0x1234, 0x5678};
+        EXPECT_EQ(S_OK, c.metrics->GetOsBuild(&major, &minor));
+        EXPECT_EQ(S_OK, c.metrics->get_OsType(&type));
+        EXPECT_EQ(S_OK, c.metrics->get_OsPlatform(&platform));
+        EXPECT_EQ(S_OK, c.metrics->get_Supported(&supported[0]));
+        EXPECT_EQ(c.values, std::to_wstring(major) + L"." + std::to_wstring(minor) + L" type " + std::to_wstring(type) +
+                                L" platform " + std::to_wstring(platform) + L" supported " + std::to_wstring(supported[0]) +
+                                L" next " + std::to_wstring(supported[1]));
+    }
 }
 
 // Null pointers are refused before anything else, without error information (a stale one from
@@ -159,40 +186,5 @@ TEST_F(InstallerObject, ArgumentChecksComeFirstAndEngineMembersFailAfterDisconne
     EXPECT_EQ(reinterpret_cast<IDispatch*>(1), plugin) << "PluginSpecificInfo does not touch its pointer";
     EXPECT_EQ(reinterpret_cast<INimboGuestMetrics*>(1), out) << "out parameters are left alone on failure";
     EXPECT_EQ(77, state) << "a failed query leaves the caller's value alone";
-}
-
-TEST_F(InstallerObject, EachMetricsObjectKeepsTheValuesOfItsOwnCall)
-{
-    ASSERT_EQ(S_OK, Connect(L"srv2003"));
-    CComPtr<INimboGAInstaller> installer = Installer();
-    CComPtr<INimboGuestMetrics> before;
-    ASSERT_EQ(S_OK, installer->CollectGuestMetrics(before.put()));
-
-    // The guest changes between the two calls: the second call asks the guest again.
-    UseGuests(Guest("srv2003", "6.0", "0x1003", "x86"));
-    CComPtr<INimboGuestMetrics> after;
-    ASSERT_EQ(S_OK, Installer()->CollectGuestMetrics(after.put()));
-    EXPECT_NE(before.get(), after.get());
-    ASSERT_EQ(S_OK, conn->Disconnect());
-    conn.reset();  // the metrics objects outlive the connection
-
-    // A 16-bit VARIANT_BOOL (-1 for true): the bytes after it stay as they were.
-    const struct { INimboGuestMetrics* metrics; const wchar_t* values; } cases[] = {
-        {before.get(), L"5.2 type 4 platform 2 supported -1 next 22136"},
-        {after.get(), L"6.0 type 5 platform 1 supported 0 next 22136"}};
-    for (const auto& c : cases)
-    {
-        unsigned short major = 0, minor = 0;
-        ENimboOsType type = ENimboOsOther;
-        ENimboOsPlatform platform = ENimboPlatformOther;
-        VARIANT_BOOL supported[2] = {0x1234, 0x5678};
-        EXPECT_EQ(S_OK, c.metrics->GetOsBuild(&major, &minor));
-        EXPECT_EQ(S_OK, c.metrics->get_OsType(&type));
-        EXPECT_EQ(S_OK, c.metrics->get_OsPlatform(&platform));
-        EXPECT_EQ(S_OK, c.metrics->get_Supported(&supported[0]));
-        EXPECT_EQ(c.values, std::to_wstring(major) + L"." + std::to_wstring(minor) + L" type " + std::to_wstring(type) +
-                                L" platform " + std::to_wstring(platform) + L" supported " + std::to_wstring(supported[0]) +
-                                L" next " + std::to_wstring(supported[1]));
-    }
 }
 }
