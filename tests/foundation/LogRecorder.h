@@ -83,9 +83,8 @@ inline std::shared_ptr<util::CLog> RecordingLog(const std::shared_ptr<CLogRecord
 inline std::vector<std::wstring> ReadLogFile(const std::wstring& path)
 {
     const std::string bytes = filestest::ReadAll(path);
-    std::wstring text(static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0)), L'\0');
-    if (!text.empty())
-        MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), &text[0], static_cast<int>(text.size()));
+    std::wstring text(bytes.size(), L'\0');  // never more characters than bytes
+    text.resize(MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), &text[0], static_cast<int>(text.size())));
     std::vector<std::wstring> lines;
     for (const std::wstring& line : LinesOf(text))
     {

@@ -6,11 +6,7 @@
 
 namespace
 {
-struct SExpectedMessage
-{
-    UINT id;
-    const wchar_t* text;
-};
+struct SExpectedMessage { UINT id; const wchar_t* text; };
 
 // The texts whose irregularities (double blanks, blanks at the end, missing blanks or full
 // stops, typos) a retyped table would lose; the others follow the same resource.

@@ -41,10 +41,7 @@ struct SExpectedValue
     std::wstring data;
 };
 
-struct SClassScript
-{
-    std::wstring clsid, progId, independentProgId, description, threading;
-};
+struct SClassScript { std::wstring clsid, progId, independentProgId, description, threading; };
 
 const SClassScript kScripts[] = {
     {L"{4B9E5018-1369-4247-8BF0-045C6FE5C060}", L"NimboGuestAgentCtrl.NimboVssGAConnection.1",
@@ -89,7 +86,7 @@ protected:
         for (const SClassScript& s : kScripts)
         {
             const std::wstring clsidKey = L"CLSID\\" + s.clsid;
-            const std::vector<SExpectedValue> classValues = {
+            values.insert(values.end(), {
                 {s.progId, nullptr, s.description},
                 {s.progId + L"\\CLSID", nullptr, s.clsid},
                 {s.independentProgId, nullptr, s.description},
@@ -102,8 +99,7 @@ protected:
                 {clsidKey + L"\\InprocServer32", nullptr, dllPath},
                 {clsidKey + L"\\InprocServer32", L"ThreadingModel", s.threading},
                 {clsidKey + L"\\TypeLib", nullptr, kLibId},
-            };
-            values.insert(values.end(), classValues.begin(), classValues.end());
+            });
         }
         return values;
     }

@@ -11,20 +11,15 @@ namespace
 {
 using util::CComPtr;
 
-class TypeLibraryTest : public testing::Test
+// The type information of `guid` in the library stored in the DLL.
+CComPtr<ITypeInfo> Info(REFGUID guid)
 {
-protected:
-    void SetUp() override { ASSERT_EQ(S_OK, LoadTypeLibEx(NIMBO_TEST_DLL, REGKIND_NONE, typeLib.put())); }
-
-    CComPtr<ITypeInfo> Info(REFGUID guid)
-    {
-        CComPtr<ITypeInfo> info;
-        EXPECT_EQ(S_OK, typeLib->GetTypeInfoOfGuid(guid, info.put()));
-        return info;
-    }
-
-    CComPtr<ITypeLib> typeLib;
-};
+    CComPtr<ITypeLib> library;
+    CComPtr<ITypeInfo> info;
+    EXPECT_EQ(S_OK, LoadTypeLibEx(NIMBO_TEST_DLL, REGKIND_NONE, library.put()));
+    EXPECT_TRUE(library && library->GetTypeInfoOfGuid(guid, info.put()) == S_OK);
+    return info;
+}
 
 // Every interface's members in vtable order as "<name>(<parameter names>)", "get " or "put "
 // before a property (a property put's value parameter has no name of its own in the type
@@ -81,7 +76,7 @@ CComPtr<ITypeInfo> VtableInfo(const CComPtr<ITypeInfo>& info)
     return vtable;
 }
 
-TEST_F(TypeLibraryTest, DualInterfacesHaveTheirMembersInOrderWithTheirDispatchIds)
+TEST(TypeLibraryTest, DualInterfacesHaveTheirMembersInOrderWithTheirDispatchIds)
 {
     for (const auto& itf : kInterfaces)
     {
@@ -113,7 +108,7 @@ TEST_F(TypeLibraryTest, DualInterfacesHaveTheirMembersInOrderWithTheirDispatchId
     }
 }
 
-TEST_F(TypeLibraryTest, CoclassesNameTheirDefaultAndSourceInterfaces)
+TEST(TypeLibraryTest, CoclassesNameTheirDefaultAndSourceInterfaces)
 {
     const struct { const CLSID* clsid; const IID *defaultInterface, *defaultSource; } cases[] = {
         {&CLSID_NimboVssGAConnection, &IID_INimboGAConnection, &GUID_NULL},

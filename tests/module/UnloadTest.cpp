@@ -56,11 +56,7 @@ void Unload()
 TEST(UnloadTest, LoadUseUnloadCyclesGiveBackEveryHandle)
 {
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-    const struct
-    {
-        const char* where;
-        void (*use)();
-    } cases[] = {
+    const struct { const char* where; void (*use)(); } cases[] = {
         {"on this apartment's thread", UseTheLibrary},
         {"on another apartment's thread, ended before the unload", [] {
              std::thread([] {

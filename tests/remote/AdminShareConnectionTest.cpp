@@ -46,13 +46,7 @@ TEST(AdminShareConnection, SessionAndLogWhileConnectedAndAfterwards)
 {
     const std::wstring cancel = MsgText(120, kShare);
     const Texts conflictLeft = {L"\\\\vm2.example.test\\IPC$", L"(none)", L"x", L"\\\\vm1.example.test"};
-    struct
-    {
-        const char* what;
-        std::string guests;
-        bool owned;
-        Texts during, after, traces, warnings, infos;
-    } cases[] = {
+    struct { const char* what; std::string guests; bool owned; Texts during, after, traces, warnings, infos; } cases[] = {
         {"own connection, cancelled when it goes", kGuest, true, {kShare}, {}, {}, {}, {cancel, cancel + L"Ok."}},
         // Nothing reaches the caller, so the log says why the share stays connected.
         {"cancellation fails", std::string(kGuest) + "fail.WNetCancelConnectionW = 2401\n", true, {kShare}, {kShare}, {},
@@ -100,13 +94,8 @@ TEST(AdminShareConnection, ConnectFailuresCarryTheCodeAndTheFailedStep)
                                                        "connection = \\\\vm1\\C$ cancel=2401\nconnection = \\\\vm1\\D$\n";
     const std::wstring step102 = MsgText(102, kShare), step106 = MsgText(106, L"vm1.example.test");
     const Texts all = {L"\\\\vm1\\IPC$", L"\\\\vm1\\C$", L"\\\\vm1\\D$"};
-    struct
-    {
-        std::string guests;
-        std::wstring share, login, password;
-        DWORD code;
-        Texts sentences, left;  // sentences empty: the system line alone
-    } cases[] = {
+    // sentences: those before the system line, which every failure ends with.
+    struct { std::string guests; std::wstring share, login, password; DWORD code; Texts sentences, left; } cases[] = {
         {kGuest, kShare, L"EXAMPLE\\admin", L"wrong", ERROR_LOGON_FAILURE, {}, {}},
         {kGuest, kShare, L"EXAMPLE\\nobody", kPassword, ERROR_LOGON_FAILURE, {}, {}},
         {kGuest, kShare, L"", L"", ERROR_LOGON_FAILURE, {}, {}},
@@ -139,34 +128,19 @@ TEST(AdminShareConnection, ConnectFailuresCarryTheCodeAndTheFailedStep)
     }
 }
 
-// The defaults are asked for with null pointers; after a conflict the empty strings are
-// passed as they are.
-TEST(AdminShareConnection, EmptyAccountIsNullFirstAndEmptyOnTheRetry)
-{
-    const std::string guest = std::string(kGuest) + "default_credentials = accept\n";
-    for (bool conflict : {false, true})
-    {
-        SCOPED_TRACE(conflict);
-        UseGuests(guest + (conflict ? "[session]\nconnection = \\\\vm1\\IPC$ user=EXAMPLE\\admin\n" : ""));
-        CAdminShareConnection connection(kShare, L"", L"", RecordingLog(std::make_shared<CLineRecorder>()));
-        auto lock = sim::WorldLock();
-        ASSERT_EQ(1u, sim::Session().size());
-        EXPECT_EQ(!conflict, sim::Session()[0].userWasNull);
-        EXPECT_EQ(!conflict, sim::Session()[0].passwordWasNull);
-    }
-}
-
 // The login splits at its first backslash (no domain: the host); the share's local path comes
-// from the guest's share information.
+// from the guest's share information. An empty account asks for the defaults with null
+// pointers; after a conflict the empty strings are passed as they are.
 TEST(AdminShareConnection, CredentialsAndShareLocalPath)
 {
-    struct { std::wstring login, domain, user; } cases[] = {
-        {L"EXAMPLE\\admin", L"EXAMPLE", L"admin"}, {L"localadmin", L"vm1.example.test", L"localadmin"},
-        {L"", L"vm1.example.test", L""}};
-    UseGuests(std::string(kGuest) + "default_credentials = accept\n");
+    struct { std::wstring login, domain, user; bool conflict; } cases[] = {
+        {L"EXAMPLE\\admin", L"EXAMPLE", L"admin", false}, {L"localadmin", L"vm1.example.test", L"localadmin", false},
+        {L"", L"vm1.example.test", L"", false}, {L"", L"vm1.example.test", L"", true}};
     for (const auto& c : cases)
     {
-        SCOPED_TRACE(c.login);
+        SCOPED_TRACE(c.login + (c.conflict ? L" after a conflict" : L""));
+        UseGuests(std::string(kGuest) + "default_credentials = accept\n" +
+                  (c.conflict ? "[session]\nconnection = \\\\vm1\\IPC$ user=EXAMPLE\\admin\n" : ""));
         const std::wstring password = c.login.empty() ? L"" : kPassword;
         CAdminShareConnection connection(kShare, c.login, password, RecordingLog(std::make_shared<CLineRecorder>()));
         std::wstring domain, user, given;
@@ -174,6 +148,10 @@ TEST(AdminShareConnection, CredentialsAndShareLocalPath)
         EXPECT_EQ(c.domain + L"|" + c.user + L"|" + password, domain + L"|" + user + L"|" + given);
         EXPECT_EQ(L"vm1.example.test", connection.GetHost());
         EXPECT_EQ(L"D:\\WINNT", connection.GetShareLocalPath());
+        auto lock = sim::WorldLock();
+        ASSERT_EQ(1u, sim::Session().size());
+        EXPECT_EQ(c.login.empty() && !c.conflict, sim::Session()[0].userWasNull);
+        EXPECT_EQ(c.login.empty() && !c.conflict, sim::Session()[0].passwordWasNull);
     }
     CAdminShareConnection connection(kShare, L"EXAMPLE\\admin", kPassword, RecordingLog(std::make_shared<CLineRecorder>()));
     UseGuests(std::string(kGuest) + "[fail]\nNetShareGetInfo = 2310\n");

@@ -26,12 +26,7 @@ const wchar_t kPassword[] = L"S3cr3t-Pa55";
 
 HRESULT CreateVssConnection(REFIID iid, void** ppv) { return vss::CreateNimboVssGAConnection(nullptr, iid, ppv); }
 
-struct SConnectionClass
-{
-    const char* name;
-    HRESULT (*create)(REFIID, void**);
-    const wchar_t* progId;
-};
+struct SConnectionClass { const char* name; HRESULT (*create)(REFIID, void**); const wchar_t* progId; };
 
 const SConnectionClass kClasses[] = {
     {"Vss", CreateVssConnection, L"NimboGuestAgentCtrl.NimboVssGAConnection.1"},
