@@ -27,7 +27,7 @@ inline std::wstring ScratchFolder()
     return CreateDirectoryW(folder.c_str(), nullptr), folder;
 }
 
-inline bool Exists(const std::wstring& path) { return util::FileExists(path); }
+inline bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 inline void RemoveTree(const std::wstring& folder) { Exists(folder) ? util::RemoveFolder(folder) : void(); }
 inline std::string ReadBytes(const std::wstring& path) { return filestest::ReadAll(path); }
 inline void UseGuests(const std::wstring& text) { remote_test::UseGuests(std::string(text.begin(), text.end())); }
