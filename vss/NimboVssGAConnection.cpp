@@ -5,6 +5,7 @@
 #include "foundation/Exc.h"
 #include "module/ClassMap.h"
 #include "vss/NimboVssGAInstaller.h"
+#include "vss/VssPluginRpcClient.h"
 #include "vss/VssInstallPolicy.h"
 
 namespace vss
@@ -56,11 +57,33 @@ HRESULT CNimboVssGAConnection::get_Installer(INimboGAInstaller** ppInstaller) no
     });
 }
 
-// The freeze control object is not part of this build yet: the member answers E_NOTIMPL until
-// it exists.
+// The client is made once, by the first call that finds the slot empty (no traffic yet), and
+// then shared by every control object of this connection until Disconnect.
 HRESULT CNimboVssGAConnection::get_Ctrl(IDispatch** ppCtrl) noexcept
 {
-    return CGAConnectionCore::ChildNotAvailable(ppCtrl);
+    if (ppCtrl)
+        *ppCtrl = nullptr;
+    return util::ComBoundary(&m_core.GetCoclass(), IID_INimboGAConnection, [&]() -> HRESULT {
+        if (!m_rpcClientSlot->Get())
+        {
+            const std::shared_ptr<CAdminShareConnection>& share = m_core.GetShareConnection();
+            if (!share)
+                throw CExc(MsgText(110), E_FAIL);
+            m_rpcClientSlot->Set(std::make_shared<CVssPluginRpcClient>(share, m_core.GetLog()));
+        }
+        util::CComPtr<INimboVssGACtrl> ctrl;
+        try
+        {
+            ctrl = CreateNimboVssGACtrl(m_rpcClientSlot, m_core.GetLog());
+        }
+        catch (CExc& e)
+        {
+            e.AddMessage(123, L"CNimboVssGACtrl");
+            throw;
+        }
+        // A null ppCtrl is answered by this query (E_POINTER), after the client exists.
+        return ctrl->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(ppCtrl));
+    });
 }
 
 HRESULT CNimboVssGAConnection::Disconnect() noexcept
