@@ -470,7 +470,10 @@ public:
         if (RPC_STATUS status = RpcBindingCopy(epBinding, &copy))
             return status;
         auto* inquiry = new SInquiry{nullptr, copy, {}, 0};
-        for (const auto& element : guest->endpoints) {
+        std::vector<sim::SEndpoint> map = guest->endpoints;
+        const std::vector<sim::SEndpoint> agents = sim::ScmAgentEndpoints(guest);
+        map.insert(map.end(), agents.begin(), agents.end());
+        for (const auto& element : map) {
             if (byInterface && (!UuidEqualNoStatus(element.ifId.Uuid, ifId->Uuid) ||
                                 !VersionMatches(element.ifId, *ifId, versOption)))
                 continue;
