@@ -16,6 +16,7 @@ std::unique_ptr<IFreezeBackend> CreateShadowCopyBackend();
 
 // Test builds only. Reads "SimulatedFreeze.txt" in `agentFolder` at every freeze:
 //   prepare_ms = 200                   time spent preparing
+//   prepare = hold                     preparing until this line is gone from the file
 //   error = 0x80042306 | description   the freeze fails with this code and text
 //   max_frozen_ms = 500                the freeze ends by itself after this long
 std::unique_ptr<IFreezeBackend> CreateSimulatedBackend(const std::wstring& agentFolder);

@@ -26,6 +26,13 @@ public:
     {
         Read();
         Sleep(m_prepareMs);
+        // Held: preparing until the line is gone from the file (a test lets go when it has
+        // looked at the state), ten minutes at most.
+        for (int polls = 0; m_hold && polls < 12000; ++polls)
+        {
+            Sleep(50);
+            Read();
+        }
         if (m_fails)
             throw SFreezeFailure{m_error, m_description};
     }
@@ -36,6 +43,7 @@ private:
     void Read()
     {
         m_prepareMs = 0;
+        m_hold = false;
         m_fails = false;
         m_maxFrozenMs = IFreezeBackend::MaxFrozenMs();
         std::ifstream file(m_settings.c_str());
@@ -50,6 +58,8 @@ private:
             const std::wstring value = Trim(text.substr(eq + 1));
             if (key == L"prepare_ms")
                 m_prepareMs = std::wcstoul(value.c_str(), nullptr, 0);
+            else if (key == L"prepare")
+                m_hold = value == L"hold";
             else if (key == L"max_frozen_ms")
                 m_maxFrozenMs = std::wcstoul(value.c_str(), nullptr, 0);
             else if (key == L"error")
@@ -64,6 +74,7 @@ private:
 
     std::wstring m_settings;
     DWORD m_prepareMs = 0;
+    bool m_hold = false;
     DWORD m_maxFrozenMs = 0;
     bool m_fails = false;
     HRESULT m_error = S_OK;

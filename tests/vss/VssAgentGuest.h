@@ -51,12 +51,13 @@ CRpcExc RaisedRpc(Action action)
     return CRpcExc(RPC_S_OK);
 }
 
-// The package beside the test DLL: its plugin is the test build (simulated freeze).
-inline std::wstring TestPackage()
-{
-    const std::wstring bin = BinFolder();
-    return bin.substr(0, bin.find_last_of(L'\\')) + L"\\simbin\\NimboGuestAgents";
-}
+inline std::wstring Parent(const std::wstring& path) { return path.substr(0, path.find_last_of(L'\\')); }
+
+// The package beside the test DLL (build\tests\simbin): its plugin is the test build, whose
+// freeze is simulated.
+inline std::wstring TestPackage() { return Parent(BinFolder()) + L"\\simbin\\NimboGuestAgents"; }
+// The package beside the shipped DLL (build\bin).
+inline std::wstring ShippedPackage() { return Parent(Parent(BinFolder())) + L"\\bin\\NimboGuestAgents"; }
 
 class CVssAgentGuest
 {
