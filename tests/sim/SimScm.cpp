@@ -29,8 +29,6 @@ public:
 
     DWORD Id() const { return m_id; }
     bool Ready() const { return WaitForSingleObject(m_ready.get(), 0) == WAIT_OBJECT_0; }
-    // What the agent has registered in the endpoint map so far, as its log announces it.
-    const std::vector<SEndpoint>& Endpoints();
     // True with the exit code once the process has ended.
     bool Ended(DWORD& exitCode) const;
     void RequestStop() { SetEvent(m_stop.get()); }
@@ -41,10 +39,6 @@ private:
     util::CEventHandle m_ready;
     util::CEventHandle m_stop;
     DWORD m_id = 0;
-    // The agent's log beside its image, read from where it ended when the agent started.
-    std::wstring m_logPath;
-    LONGLONG m_logRead = 0;
-    std::vector<SEndpoint> m_endpoints;
 };
 
 struct SSimService {
@@ -61,127 +55,6 @@ struct SSimService {
     DWORD deleteError = 0;
     unsigned handles = 0;
 };
-
-// The agent logs beside its executable, under the executable's name with ".log".
-std::wstring LogPathOf(const std::wstring& image)
-{
-    const size_t slash = image.find_last_of(L"\\/");
-    const size_t dot = image.find_last_of(L'.');
-    return (dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash) ? image.substr(0, dot) : image) +
-           L".log";
-}
-
-LONGLONG FileSize(const std::wstring& path)
-{
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
-        return 0;
-    return (static_cast<LONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-}
-
-// The text between `open` and the last `close` of `line` after `from`, or false.
-bool Between(const std::wstring& line, size_t& from, const std::wstring& open, const std::wstring& close,
-             std::wstring& text)
-{
-    const size_t start = line.find(open, from);
-    const size_t end = start == std::wstring::npos ? start : line.find(close, start + open.size());
-    if (end == std::wstring::npos)
-        return false;
-    text = line.substr(start + open.size(), end - start - open.size());
-    from = end + close.size();
-    return true;
-}
-
-// An agent's binding as a client elsewhere uses it: the agent registers its endpoints without
-// network address, and the guest's agents run on this machine.
-std::wstring Reachable(const std::wstring& binding)
-{
-    RPC_WSTR protocol = nullptr, address = nullptr, endpoint = nullptr;
-    std::wstring text = binding;
-    if (RpcStringBindingParseW(reinterpret_cast<RPC_WSTR>(&text[0]), nullptr, &protocol, &address, &endpoint,
-                               nullptr) != RPC_S_OK)
-        return binding;
-    std::wstring result = binding;
-    if (!address || !*address) {
-        RPC_WSTR composed = nullptr;
-        wchar_t loopback[] = L"127.0.0.1";
-        if (RpcStringBindingComposeW(nullptr, protocol, reinterpret_cast<RPC_WSTR>(loopback), endpoint, nullptr,
-                                     &composed) == RPC_S_OK) {
-            result = reinterpret_cast<wchar_t*>(composed);
-            RpcStringFreeW(&composed);
-        }
-    }
-    RpcStringFreeW(&protocol);
-    RpcStringFreeW(&address);
-    RpcStringFreeW(&endpoint);
-    return result;
-}
-
-// Applies one line of the agent's log: the lines agents/RpcServerHost.cpp writes,
-//   Endpoint registered: interface {uuid} 1.0, binding [ncacn_ip_tcp:[49157]], annotation [Svc].
-//   Endpoint unregistered: interface {uuid} 1.0, binding [ncacn_ip_tcp:[49157]].
-void ApplyLogLine(const std::wstring& line, std::vector<SEndpoint>& endpoints)
-{
-    const bool registered = line.find(L"Endpoint registered: interface ") != std::wstring::npos;
-    if (!registered && line.find(L"Endpoint unregistered: interface ") == std::wstring::npos)
-        return;
-    SEndpoint e;
-    std::wstring uuid, version;
-    size_t at = 0;
-    if (!Between(line, at, L"{", L"} ", uuid) || !Between(line, at, L"", L", binding [", version) ||
-        UuidFromStringW(reinterpret_cast<RPC_WSTR>(&uuid[0]), &e.ifId.Uuid) != RPC_S_OK)
-        return;
-    e.ifId.VersMajor = static_cast<unsigned short>(std::wcstoul(version.c_str(), nullptr, 10));
-    const size_t dot = version.find(L'.');
-    e.ifId.VersMinor = static_cast<unsigned short>(dot == std::wstring::npos ? 0 : std::wcstoul(version.c_str() + dot + 1, nullptr, 10));
-    std::wstring binding;
-    if (registered ? !Between(line, at, L"", L"], annotation [", binding) || !Between(line, at, L"", L"].", e.annotation)
-                   : !Between(line, at, L"", L"].", binding))
-        return;
-    e.binding = Reachable(binding);
-    for (auto it = endpoints.begin(); it != endpoints.end(); ++it)
-        if (it->binding == e.binding && IsEqualGUID(it->ifId.Uuid, e.ifId.Uuid)) {
-            endpoints.erase(it);
-            break;
-        }
-    if (registered)
-        endpoints.push_back(e);
-}
-
-const std::vector<SEndpoint>& CAgentProcess::Endpoints()
-{
-    util::CFileHandle log(CreateFileW(m_logPath.c_str(), GENERIC_READ,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-    LARGE_INTEGER size = {};
-    if (!log || !GetFileSizeEx(log.get(), &size) || size.QuadPart <= m_logRead)
-        return m_endpoints;
-    LARGE_INTEGER start;
-    start.QuadPart = m_logRead;
-    SetFilePointerEx(log.get(), start, nullptr, FILE_BEGIN);
-    std::string bytes(static_cast<size_t>(size.QuadPart - m_logRead), '\0');
-    DWORD read = 0;
-    if (!ReadFile(log.get(), &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr))
-        return m_endpoints;
-    bytes.resize(read);
-    // Whole lines only: a line still being written is read next time.
-    const size_t end = bytes.rfind('\n');
-    if (end == std::string::npos)
-        return m_endpoints;
-    m_logRead += static_cast<LONGLONG>(end + 1);
-    size_t from = 0;
-    while (from <= end) {
-        const size_t lf = bytes.find('\n', from);
-        const std::string utf8 = bytes.substr(from, lf - from);
-        std::wstring line(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0), L'\0');
-        if (!line.empty())
-            MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &line[0],
-                                static_cast<int>(line.size()));
-        ApplyLogLine(line, m_endpoints);
-        from = lf + 1;
-    }
-    return m_endpoints;
-}
 
 std::unique_ptr<CAgentProcess> CAgentProcess::Launch(const std::wstring& image, DWORD& error)
 {
@@ -222,8 +95,6 @@ std::unique_ptr<CAgentProcess> CAgentProcess::Launch(const std::wstring& image, 
     }
     util::CThreadHandle thread(process.hThread);
     agent->m_process.reset(process.hProcess);
-    agent->m_logPath = LogPathOf(image);
-    agent->m_logRead = FileSize(agent->m_logPath);
     agent->m_id = process.dwProcessId;
     if (!AssignProcessToJobObject(agent->m_job.get(), agent->m_process.get())) {
         error = GetLastError();
@@ -784,23 +655,6 @@ bool ScmFindService(const std::wstring& host, const std::wstring& name, SService
     Settle(it->second);
     record = it->second.record;
     return true;
-}
-
-std::vector<SEndpoint> ScmAgentEndpoints(const GuestPtr& guest)
-{
-    auto guard = WorldLock();
-    std::vector<SEndpoint> endpoints;
-    if (!guest)
-        return endpoints;
-    for (auto& entry : ScmOf(guest).services) {
-        SSimService& s = entry.second;
-        Settle(s);   // an agent that has ended takes its registrations with it
-        if (s.agent) {
-            const std::vector<SEndpoint>& registered = s.agent->Endpoints();
-            endpoints.insert(endpoints.end(), registered.begin(), registered.end());
-        }
-    }
-    return endpoints;
 }
 
 unsigned ScmOpenHandleCount()

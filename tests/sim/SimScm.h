@@ -60,9 +60,6 @@ struct SServiceRecord {
 // The service `name` of the guest that answers to `host`; false when there is none (never
 // created, or deleted and gone).
 bool ScmFindService(const std::wstring& host, const std::wstring& name, SServiceRecord& record);
-// What the running agents of the guest's services have registered in the endpoint map, in the
-// order they registered it (empty for a null guest).
-std::vector<SEndpoint> ScmAgentEndpoints(const GuestPtr& guest);
 // Handles of the simulated managers and services still open in this process.
 unsigned ScmOpenHandleCount();
 // Forgets every simulated manager's services (open handles stay valid but find nothing).

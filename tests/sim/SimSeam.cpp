@@ -5,6 +5,7 @@
 // manager, the registry and the server information by SimScm and SimRegistry.
 #include "remote/PlatformSeam.h"
 
+#include "tests/sim/SimEndpoints.h"
 #include "tests/sim/SimGuest.h"
 #include "tests/sim/SimRegistry.h"
 #include "tests/sim/SimScm.h"
@@ -471,7 +472,7 @@ public:
             return status;
         auto* inquiry = new SInquiry{nullptr, copy, {}, 0};
         std::vector<sim::SEndpoint> map = guest->endpoints;
-        const std::vector<sim::SEndpoint> agents = sim::ScmAgentEndpoints(guest);
+        const std::vector<sim::SEndpoint> agents = sim::AgentEndpoints(*guest);
         map.insert(map.end(), agents.begin(), agents.end());
         for (const auto& element : map) {
             if (byInterface && (!UuidEqualNoStatus(element.ifId.Uuid, ifId->Uuid) ||
