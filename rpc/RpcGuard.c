@@ -25,10 +25,13 @@ typedef struct SNimboGuard
     volatile unsigned long code;
     PMIDL_STUB_MESSAGE open[NIMBO_GUARD_OPEN_MESSAGES];
     volatile unsigned openCount;
-    /* Copies of the runtime messages whose buffers a fault left behind, taken while the
-     * stubs' frames still exist: they are gone (and their memory reused) once the guard
-     * resumes. */
-    RPC_MESSAGE orphaned[NIMBO_GUARD_OPEN_MESSAGES];
+    /* Copies of the messages of the stubs a fault ended, taken while the stubs' frames still
+     * exist: they are gone (and their memory reused) once the guard resumes. */
+    struct
+    {
+        MIDL_STUB_MESSAGE stub;
+        RPC_MESSAGE rpc;
+    } orphaned[NIMBO_GUARD_OPEN_MESSAGES];
     unsigned orphanedCount;
 #ifndef _WIN64
     EXCEPTION_REGISTRATION_RECORD registration;
@@ -68,8 +71,11 @@ static void Caught(SNimboGuard* guard, DWORD code)
     for (unsigned i = guard->openCount; i > 0; --i)
     {
         PMIDL_STUB_MESSAGE message = guard->open[i - 1];
-        if (message->fBufferValid && message->RpcMsg)
-            guard->orphaned[guard->orphanedCount++] = *message->RpcMsg;
+        if (!message->RpcMsg)
+            continue;
+        guard->orphaned[guard->orphanedCount].stub = *message;
+        guard->orphaned[guard->orphanedCount].rpc = *message->RpcMsg;
+        ++guard->orphanedCount;
     }
     guard->openCount = 0;
 }
@@ -169,9 +175,12 @@ __attribute__((noinline)) unsigned long NimboRpcCallGuarded(PFN_NIMBO_RPC_GUARDE
         }
 #endif
     }
-    /* What the stubs' own cleanup would have done: the buffers, and the connections they
-     * hold, go back to the runtime. */
+    /* What the stubs' own cleanup would have done, on the copies: the buffers, and the
+     * connections they hold, go back to the runtime (which knows whether there is one). */
     for (unsigned i = 0; i < guard.orphanedCount; ++i)
-        I_RpcFreeBuffer(&guard.orphaned[i]);
+    {
+        guard.orphaned[i].stub.RpcMsg = &guard.orphaned[i].rpc;
+        NdrFreeBuffer(&guard.orphaned[i].stub);
+    }
     return guard.code;
 }

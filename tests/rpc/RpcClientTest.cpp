@@ -252,23 +252,4 @@ INSTANTIATE_TEST_SUITE_P(
                     SStale{"BindingMadeInTheSameCall", false, false, true, RPC_S_SERVER_UNAVAILABLE, 1},
                     SStale{"SessionBoundCommand", true, true, false, RPC_S_SERVER_UNAVAILABLE, 1}),
     [](const testing::TestParamInfo<SStale>& info) { return info.param.name; });
-
-// A refused call gives its connection back: without that, each fault would keep one socket.
-TEST(RpcClientFaults, RefusedCallsDoNotKeepConnections)
-{
-    vsstest::CVssAgentGuest guest(L"faultguest");
-    auto log = std::make_shared<util::CLog>();
-    vss::CVssPluginRpcClient client(guest.Connect(log), log);
-    guest.Simulate("prepare_ms = 0\n");
-    ASSERT_EQ(guest.Start(), static_cast<DWORD>(SERVICE_RUNNING)) << guest.AgentLog();
-    client.Freeze();
-    EXPECT_EQ(vsstest::RaisedRpc([&] { client.Freeze(); }).GetStatus(), static_cast<RPC_STATUS>(0x80042301));
-    DWORD before = 0, after = 0;
-    GetProcessHandleCount(GetCurrentProcess(), &before);
-    for (int i = 0; i < 40; ++i)
-        vsstest::RaisedRpc([&] { client.Freeze(); });
-    GetProcessHandleCount(GetCurrentProcess(), &after);
-    EXPECT_LT(after, before + 10) << before << " handles before, " << after << " after 40 refused calls";
-    client.Unfreeze();
-}
 }
