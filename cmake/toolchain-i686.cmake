@@ -1,5 +1,6 @@
-# Cross-compiling the 32-bit build (the shipped target). Its code cannot execute on the build
-# machines, so there is no emulator: the build is only linked and checked statically.
+# Cross-compiling the 32-bit build (the shipped target). The machines run no 32-bit code
+# natively: its tests (the 32-bit lane) run under the i386 Wine that scripts/setup-wine32.sh
+# installs, through a launcher that cmake/NimboLane.cmake writes into the build folder.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
 set(NIMBO_TRIPLET i686-w64-mingw32)

@@ -14,3 +14,5 @@ if [ ${#missing[@]} -gt 0 ]; then
     $sudo apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
+# The 32-bit Wine of the 32-bit test lane and the demo's --32 option.
+"$(dirname "$0")/setup-wine32.sh"

@@ -174,7 +174,7 @@ TEST(AgentServiceTest, RunsAfterItsPluginsStartedAndStopsThemOnStop)
 
     // Running is reported only once the plugin has been loaded and has announced itself.
     // Registered under another name than the configuration's: said, but not fatal.
-    ExpectInLog(folder.ReadLog(), {L"starting as service [" + service.Name() + L"]", L"VSS support plugin 2003_X64",
+    ExpectInLog(folder.ReadLog(), {L"starting as service [" + service.Name() + L"]", L"VSS support plugin " NIMBO_VSS_PLUGIN_VARIANT,
                                    L"Plugin [NimboVssSupport.dll] started.",
                                    L"but the configuration names [NimboVssSupport]"});
 
@@ -186,7 +186,7 @@ TEST(AgentServiceTest, RunsAfterItsPluginsStartedAndStopsThemOnStop)
     EXPECT_EQ(0u, status.dwServiceSpecificExitCode);
 
     const std::wstring log = folder.ReadLog();
-    const size_t pluginStopped = log.find(L"VSS support plugin 2003_X64 stopped.");
+    const size_t pluginStopped = log.find(L"VSS support plugin " NIMBO_VSS_PLUGIN_VARIANT L" stopped.");
     EXPECT_NE(std::wstring::npos, pluginStopped) << log;
     EXPECT_LT(pluginStopped, log.find(L"The agent has stopped.")) << log;
 }
@@ -232,7 +232,7 @@ std::vector<SBrokenSetup> BrokenSetups()
          L"<Plugin Path=\"Failing.dll\"/></PluginsCnt><PortsCfg UseDynPort=\"true\"/></GuestAgentConfig>",
          true, false, 3,
          {L"Failing test plugin refuses to start.", L"\\Failing.dll] failed to start. Error 5",
-          L"VSS support plugin 2003_X64 stopped.", L"exit code 3."}},
+          L"VSS support plugin " NIMBO_VSS_PLUGIN_VARIANT L" stopped.", L"exit code 3."}},
     };
 }
 

@@ -28,12 +28,14 @@ TEST(GuestOsInfoOnWine, CollectsTheLocalMachine)
     EXPECT_EQ(major, version.dwMajorVersion & 0x0F);
     EXPECT_EQ(minor, version.dwMinorVersion);
 
+    // A 64-bit prefix is an AMD64 machine, a 32-bit one (the 32-bit lane) an x86 machine.
     SYSTEM_INFO system = {};
     GetNativeSystemInfo(&system);
-    ASSERT_EQ(system.wProcessorArchitecture, PROCESSOR_ARCHITECTURE_AMD64);
-    EXPECT_EQ(info.GetPlatform(), ENimboAmd64);
-    EXPECT_TRUE(recorder->Has(util::LogTrace, L"PROCESSOR_ARCHITECTURE: [AMD64]"));
-    EXPECT_TRUE(recorder->Has(util::LogInfo, L"Guest OS platform: [AMD64]."));
+    const bool amd64 = system.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_AMD64;
+    ASSERT_TRUE(amd64 || system.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_INTEL);
+    EXPECT_EQ(info.GetPlatform(), amd64 ? ENimboAmd64 : ENimboX86);
+    EXPECT_TRUE(recorder->Has(util::LogTrace, amd64 ? L"PROCESSOR_ARCHITECTURE: [AMD64]" : L"PROCESSOR_ARCHITECTURE: [x86]"));
+    EXPECT_TRUE(recorder->Has(util::LogInfo, amd64 ? L"Guest OS platform: [AMD64]." : L"Guest OS platform: [X86]."));
     EXPECT_TRUE(recorder->Has(util::LogInfo, L"Guest OS version: [" + std::to_wstring(major) + L"." +
                                                  std::to_wstring(minor) + L"]"));
 }

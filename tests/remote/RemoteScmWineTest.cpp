@@ -80,11 +80,24 @@ TEST(RemoteScmOnWine, CreatesStartsStopsAndDeletesARealService)
             EXPECT_EQ(service->QueryCurrentState(), DWORD(SERVICE_STOPPED));
             service->Delete();
         }
-        // Once its last handle is closed the service is gone.
-        ExpectWin32Sentences(Raised<CWin32Exc>([&] {
-                                 CRemoteScm(c.machine, SC_MANAGER_CONNECT).OpenService(c.name, SERVICE_QUERY_STATUS);
-                             }),
-                             ERROR_SERVICE_DOES_NOT_EXIST,
+        // Once its last handle is closed and its process has ended the service is gone. The
+        // process may still be on its way out after it reported SERVICE_STOPPED.
+        CWin32Exc gone;
+        for (DWORD waited = 0;; waited += 100)
+        {
+            try
+            {
+                CRemoteScm(c.machine, SC_MANAGER_CONNECT).OpenService(c.name, SERVICE_QUERY_STATUS);
+            }
+            catch (CWin32Exc& e)
+            {
+                gone = e;
+                break;
+            }
+            ASSERT_LT(waited, 30000u) << "the deleted service stays";
+            Sleep(100);
+        }
+        ExpectWin32Sentences(gone, ERROR_SERVICE_DOES_NOT_EXIST,
                              {L"Cannot open service. Machine: [" + c.machine + L"]. Service name: [" + c.name + L"]."});
     }
 }

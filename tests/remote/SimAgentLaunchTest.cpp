@@ -15,10 +15,11 @@ namespace
 const wchar_t kHost[] = L"agentguest";
 const wchar_t kService[] = L"NimboVssSupport";
 const wchar_t kBinaryPath[] = L"C:\\Windows\\NimboVssSupport\\NimboGuestAgent.exe";
-const wchar_t kPlugin[] = L"NimboVssSupport2003_X64.dll";
+// The package files of the test's own processor: the guest's agent runs in the test prefix.
+const wchar_t kPlugin[] = L"NimboVssSupport2003_" NIMBO_NATIVE_AGENT_SUFFIX L".dll";
 const std::wstring kGoodConfig =
     L"<?xml version=\"1.0\"?>\r\n<GuestAgentConfig ServiceName=\"NimboVssSupport\"><PluginsCnt>"
-    L"<Plugin Path=\"NimboVssSupport2003_X64.dll\"/></PluginsCnt><PortsCfg UseDynPort=\"true\"/>"
+    L"<Plugin Path=\"NimboVssSupport2003_" NIMBO_NATIVE_AGENT_SUFFIX L".dll\"/></PluginsCnt><PortsCfg UseDynPort=\"true\"/>"
     L"</GuestAgentConfig>\r\n";
 // Long enough for a cold agent start under a loaded machine; failures show much sooner.
 const DWORD kPollMs = 50;
@@ -100,7 +101,7 @@ public:
         const std::wstring package = PackageFolder();
         if (withAgent)
         {
-            EXPECT_TRUE(CopyFileW((package + L"\\NimboGuestAgent_X64.exe").c_str(),
+            EXPECT_TRUE(CopyFileW((package + L"\\NimboGuestAgent_" NIMBO_NATIVE_AGENT_SUFFIX L".exe").c_str(),
                                   (AgentFolder() + L"\\NimboGuestAgent.exe").c_str(), FALSE))
                 << "package " << package << ": " << GetLastError();
         }
@@ -199,7 +200,7 @@ bool Contains(const std::wstring& text, const std::wstring& part)
 }
 
 const DWORD kRunTimeout = kSettleMs / kPollMs;
-const std::wstring kPluginLoaded = L"VSS support plugin 2003_X64 ";
+const std::wstring kPluginLoaded = L"VSS support plugin 2003_" NIMBO_NATIVE_AGENT_SUFFIX L" ";
 }  // namespace
 
 // start: the error of Start (a start that the agent ends is left to time out at once); the
@@ -299,7 +300,7 @@ TEST(SimAgentLaunch, StopAsksTheAgentAndIsStoppedOnceItsProcessHasEnded)
     EXPECT_EQ(status.dwWin32ExitCode, 0u);
     EXPECT_EQ(status.dwServiceSpecificExitCode, 0u);
     const std::wstring log = guest.Log();
-    EXPECT_TRUE(Contains(log, L"VSS support plugin 2003_X64 stopped.")) << log;
+    EXPECT_TRUE(Contains(log, L"VSS support plugin 2003_" NIMBO_NATIVE_AGENT_SUFFIX L" stopped.")) << log;
     EXPECT_TRUE(Contains(log, L"The agent has stopped.")) << log;
 
     // A second start launches a new process.

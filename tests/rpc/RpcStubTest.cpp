@@ -20,11 +20,7 @@
 
 namespace
 {
-#ifdef _WIN64
-const wchar_t kArch[] = L"X64";
-#else
-const wchar_t kArch[] = L"X86";
-#endif
+const wchar_t kArch[] = NIMBO_NATIVE_AGENT_SUFFIX;
 
 std::wstring Parent(const std::wstring& path) { return path.substr(0, path.find_last_of(L'\\')); }
 

@@ -1,7 +1,8 @@
 // The VSS agent's installation road driven the way a backup application's script drives it:
 // connect, collect the guest's metrics, install, look at the agent's files on the guest's share,
 // start, uninstall; then the refusals: before Connect, on guests without a VSS package, after
-// Disconnect. Guests: install_road_guests.txt; argument 0: the folder that holds their shares.
+// Disconnect. Guests: install_road_guests.txt; argument 0: the folder that holds their shares,
+// argument 1: the processor of the supported guest (AMD64 or x86).
 eval(new ActiveXObject("Scripting.FileSystemObject").OpenTextFile(
     WScript.ScriptFullName.replace(/[^\\/]*$/, "checks.js"), 1).ReadAll());
 var fso = new ActiveXObject("Scripting.FileSystemObject");
@@ -77,6 +78,8 @@ function checkConfig(path) {
 
 function main() {
     var shares = WScript.Arguments(0).replace(/\//g, "\\");
+    var platform = WScript.Arguments(1) === "x86" ? X86 : AMD64;
+    var suffix = platform === X86 ? "_X86" : "_X64";
     var guests = ["vm2008", "vmstopped", "vmxp64", "vmia64"];
     if (!fso.FolderExists(shares))
         fso.CreateFolder(shares);
@@ -102,7 +105,7 @@ function main() {
     conn.Connect("vm2008", LOGIN, PASSWORD);
     var installer = conn.Installer;
     var metrics = installer.CollectGuestMetrics();
-    checkMetrics(metrics, OS_LONGHORN, AMD64, true, "vm2008");
+    checkMetrics(metrics, OS_LONGHORN, platform, true, "vm2008");
     checkEqual(NOT_INSTALLED, installer.GetGateState(), "vm2008 before Install");
 
     installer.Install();
@@ -113,9 +116,9 @@ function main() {
     // while it runs): proof that the deployed agent was launched from this folder.
     checkFiles(agentFolder, ["NimboGuestAgent.exe", "NimboVssSupport.dll", "NimboAgentConfig.xml", "NimboGuestAgent.log"],
                "agent's folder");
-    checkEqual(fso.GetFile(packageFolder + "\\NimboGuestAgent_X64.exe").Size,
+    checkEqual(fso.GetFile(packageFolder + "\\NimboGuestAgent" + suffix + ".exe").Size,
                fso.GetFile(agentFolder + "\\NimboGuestAgent.exe").Size, "agent executable copied whole");
-    checkEqual(fso.GetFile(packageFolder + "\\NimboVssSupport2003_X64.dll").Size,
+    checkEqual(fso.GetFile(packageFolder + "\\NimboVssSupport2003" + suffix + ".dll").Size,
                fso.GetFile(agentFolder + "\\NimboVssSupport.dll").Size, "plugin copied whole");
     check(fso.FileExists("\\\\vm2008\\ADMIN$\\NimboVssSupport\\NimboAgentConfig.xml"), "config file through the share");
     checkConfig(agentFolder + "\\NimboAgentConfig.xml");
@@ -135,7 +138,7 @@ function main() {
     checkError(function () { installer.Install(); }, 0x80070003, [MSG_CLOSED], "Install after Disconnect");
     checkError(function () { installer.GetGateState(); }, 0x80070003, [MSG_CLOSED], "GetGateState after Disconnect");
     checkError(function () { return conn.Installer; }, 0x80004005, [MSG_NOT_CONNECTED], "Installer after Disconnect");
-    checkMetrics(metrics, OS_LONGHORN, AMD64, true, "vm2008 metrics after Disconnect");
+    checkMetrics(metrics, OS_LONGHORN, platform, true, "vm2008 metrics after Disconnect");
 
     // An agent service that exists but is stopped is started by RunGate.
     conn.Connect("vmstopped", LOGIN, PASSWORD);

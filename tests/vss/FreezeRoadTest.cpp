@@ -194,7 +194,7 @@ TEST_F(FreezeRoad, ControlObjectsShareTheConnectionsClientUntilDisconnect)
 // freeze ends in the error state with the platform's code and the plugin's sentence.
 TEST_F(FreezeRoad, ShippedPluginReportsThePlatformsError)
 {
-    vsstest::CVssAgentGuest guest(kHost, vsstest::ShippedPackage() + L"\\NimboVssSupport2003_X64.dll");
+    vsstest::CVssAgentGuest guest(kHost, vsstest::ShippedPackage() + L"\\NimboVssSupport2003_" + NIMBO_NATIVE_AGENT_SUFFIX + L".dll");
     ASSERT_EQ(guest.Start(), static_cast<DWORD>(SERVICE_RUNNING)) << guest.AgentLog();
     ASSERT_EQ(Connect(), S_OK);
     CComPtr<INimboVssGACtrl> ctrl = Ctrl();

@@ -68,8 +68,10 @@ public:
         : m_host(host), m_share(filestest::UniqueName(TempFolder() + L"nimbo_vssguest"))
     {
         util::CreateFolderTree(AgentFolder());
-        util::CopyFileTo(TestPackage() + L"\\NimboGuestAgent_X64.exe", AgentFolder() + L"\\NimboGuestAgent.exe", false);
-        util::CopyFileTo(plugin.empty() ? TestPackage() + L"\\NimboVssSupport2003_X64.dll" : plugin,
+        const std::wstring suffix = NIMBO_NATIVE_AGENT_SUFFIX;
+        util::CopyFileTo(TestPackage() + L"\\NimboGuestAgent_" + suffix + L".exe", AgentFolder() + L"\\NimboGuestAgent.exe",
+                         false);
+        util::CopyFileTo(plugin.empty() ? TestPackage() + L"\\NimboVssSupport2003_" + suffix + L".dll" : plugin,
                          AgentFolder() + L"\\NimboVssSupport.dll", false);
         WriteConfig(0);
         const std::string share(m_share.begin(), m_share.end());
