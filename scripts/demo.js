@@ -40,18 +40,19 @@ function step(title, f) {
     return result;
 }
 
-// Runs a program and shows what it printed; its exit code.
-function runProgram(commandLine, indent) {
+// Runs a command line through cmd; the lines it printed (without empty ones) and its exit code.
+function runCommand(commandLine) {
     var out = fso.BuildPath(fso.GetSpecialFolder(2).Path, "nimbo-demo-output.txt");
     var code = new ActiveXObject("WScript.Shell").Run("cmd /c \"" + commandLine + " > \"" + out + "\" 2>&1\"", 0, true);
     var f = fso.OpenTextFile(out, 1);
-    var lines = f.AtEndOfStream ? [] : f.ReadAll().split("\r\n");
+    var all = f.AtEndOfStream ? [] : f.ReadAll().split("\r\n");
     f.Close();
     fso.DeleteFile(out);
-    for (var i = 0; i < lines.length; i++)
-        if (lines[i] !== "")
-            say(indent + lines[i].replace(/^  /, ""));
-    return code;
+    var lines = [];
+    for (var i = 0; i < all.length; i++)
+        if (all[i] !== "")
+            lines.push(all[i]);
+    return {lines: lines, code: code};
 }
 
 function showMetrics(metrics) {
@@ -63,15 +64,9 @@ function showMetrics(metrics) {
 // Every file below a folder with its size. (Wine's script engine cannot walk FileSystemObject
 // collections, so the names come from cmd's dir.)
 function listFolder(path, indent) {
-    var list = fso.BuildPath(fso.GetSpecialFolder(2).Path, "nimbo-demo-files.txt");
-    new ActiveXObject("WScript.Shell").Run("cmd /c dir /s /b /a-d \"" + path + "\" > \"" + list + "\"", 0, true);
-    var f = fso.OpenTextFile(list, 1);
-    var names = f.AtEndOfStream ? [] : f.ReadAll().split("\r\n");
-    f.Close();
-    fso.DeleteFile(list);
+    var names = runCommand("dir /s /b /a-d \"" + path + "\"").lines;
     for (var i = 0; i < names.length; i++)
-        if (names[i] !== "")
-            say(indent + names[i].substr(path.length + 1) + "  (" + fso.GetFile(names[i]).Size + " bytes)");
+        say(indent + names[i].substr(path.length + 1) + "  (" + fso.GetFile(names[i]).Size + " bytes)");
 }
 
 try {
@@ -94,10 +89,12 @@ try {
     say("- freeze road over RPC (early-bound C++ client, its own log " + logPath.replace(/\.log$/, "-freeze.log") + ")");
     say("  (the agent runs the plugin's test build: Wine has no volume shadow copy service, so the freeze itself is simulated)");
     var start = new Date().getTime();
-    var code = runProgram("\"" + freezeClient + "\" " + goodHost + " " + LOGIN + " " + PASSWORD + " \"" +
-                          logPath.replace(/\.log$/, "-freeze.log") + "\"", "    ");
-    if (code !== 0) {
-        say("FAILED: the freeze client ended with " + code);
+    var run = runCommand("\"" + freezeClient + "\" " + goodHost + " " + LOGIN + " " + PASSWORD + " \"" +
+                         logPath.replace(/\.log$/, "-freeze.log") + "\"");
+    for (var i = 0; i < run.lines.length; i++)
+        say("    " + run.lines[i].replace(/^  /, ""));
+    if (run.code !== 0) {
+        say("FAILED: the freeze client ended with " + run.code);
         WScript.Quit(1);
     }
     say("  done in " + (new Date().getTime() - start) + " ms");

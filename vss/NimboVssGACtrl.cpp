@@ -15,18 +15,11 @@ HRESULT CtrlBoundary(Body&& body) noexcept
 {
     return util::ComBoundary(nullptr, IID_INimboVssGACtrl, std::forward<Body>(body));
 }
-
-// The error of a member called before Ctrl filled the slot or after Disconnect emptied it.
-const HRESULT kSlotEmpty = HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
 }
 
 std::shared_ptr<CVssPluginRpcClient> CNimboVssGACtrl::Client() const
 {
-    // Held for the whole member: a Disconnect meanwhile cannot destroy it under the call.
-    std::shared_ptr<CVssPluginRpcClient> client = m_rpcClientSlot ? m_rpcClientSlot->Get() : nullptr;
-    if (!client)
-        throw CExc(MsgText(237), kSlotEmpty);
-    return client;
+    return m_rpcClientSlot->GetOrRaise(237);
 }
 
 HRESULT CNimboVssGACtrl::Freeze() noexcept

@@ -3,11 +3,15 @@
 // work on (a 64-bit server 6.0 whose ADMIN$ is a local folder).
 #include <windows.h>
 
+#include <objbase.h>
+
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "foundation/Exc.h"
 #include "foundation/FileSystem.h"
 
 namespace bench
@@ -68,5 +72,29 @@ inline void WriteGuests(const std::wstring& work, const std::wstring& share)
          << "reg = SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment | "
             "PROCESSOR_ARCHITECTURE | REG_SZ | AMD64\n";
     SetEnvironmentVariableW(L"NIMBO_SIM_GUESTS", path.c_str());
+}
+
+// The benchmark's main: "<program> <package folder> <work folder> [rounds]". `run` gets the
+// package folder, the work folder and the number of rounds, in a COM apartment (the installer
+// writes the configuration file through MSXML, as inside a client's apartment).
+template <class Run>
+int Main(int argc, wchar_t** argv, const char* program, int defaultRounds, Run run)
+{
+    if (argc < 3)
+    {
+        std::fprintf(stderr, "usage: %s <package folder> <work folder> [rounds]\n", program);
+        return 2;
+    }
+    const int rounds = argc > 3 ? std::max(1, _wtoi(argv[3])) : defaultRounds;
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    try
+    {
+        return run(argv[1], argv[2], rounds);
+    }
+    catch (const CExc& e)
+    {
+        std::fprintf(stderr, "benchmark failed:\n%ls\n", e.GetFullText().c_str());
+        return 1;
+    }
 }
 }

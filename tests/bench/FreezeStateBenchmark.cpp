@@ -137,20 +137,5 @@ int Run(const std::wstring& package, const std::wstring& work, int rounds)
 
 int wmain(int argc, wchar_t** argv)
 {
-    if (argc < 3)
-    {
-        std::fprintf(stderr, "usage: FreezeStateBenchmark <package folder> <work folder> [N]\n");
-        return 2;
-    }
-    const int rounds = argc > 3 ? std::max(1, _wtoi(argv[3])) : 1000;
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    try
-    {
-        return Run(argv[1], argv[2], rounds);
-    }
-    catch (const CExc& e)
-    {
-        std::fprintf(stderr, "benchmark failed:\n%ls\n", e.GetFullText().c_str());
-        return 1;
-    }
+    return bench::Main(argc, argv, "FreezeStateBenchmark", 1000, Run);
 }

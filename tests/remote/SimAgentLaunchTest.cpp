@@ -50,22 +50,6 @@ void WriteUtf8(const std::wstring& path, const std::wstring& text)
     ASSERT_TRUE(WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
 }
 
-std::wstring ReadUtf8(const std::wstring& path)
-{
-    util::CFileHandle file(CreateFileW(path.c_str(), GENERIC_READ,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    std::string bytes;
-    char buffer[4096];
-    DWORD read = 0;
-    while (file && ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr) && read > 0)
-        bytes.append(buffer, read);
-    std::wstring text(MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), &text[0],
-                        static_cast<int>(text.size()));
-    return text;
-}
-
 void RemoveTree(const std::wstring& path)
 {
     WIN32_FIND_DATAW found;
@@ -123,7 +107,7 @@ public:
     }
 
     std::wstring AgentFolder() const { return m_share + L"\\NimboVssSupport"; }
-    std::wstring Log() const { return ReadUtf8(AgentFolder() + L"\\NimboGuestAgent.log"); }
+    std::wstring Log() const { return sim::ReadUtf8File(AgentFolder() + L"\\NimboGuestAgent.log"); }
 
 private:
     std::wstring m_share;

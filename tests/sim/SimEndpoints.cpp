@@ -14,24 +14,6 @@
 namespace sim {
 namespace {
 
-std::wstring ReadUtf8(const std::wstring& path)
-{
-    util::CFileHandle file(CreateFileW(path.c_str(), GENERIC_READ,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    std::string bytes;
-    char buffer[4096];
-    DWORD read = 0;
-    while (file && ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr) && read > 0)
-        bytes.append(buffer, read);
-    std::wstring text(MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0),
-                      L'\0');
-    if (!text.empty())
-        MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), &text[0],
-                            static_cast<int>(text.size()));
-    return text;
-}
-
 bool Alive(DWORD processId)
 {
     util::CKernelHandle process(OpenProcess(SYNCHRONIZE, FALSE, processId));
@@ -105,7 +87,7 @@ void ApplyLine(const std::wstring& line, std::vector<SEndpoint>& endpoints)
 // The registrations of the log's last run, when its process still runs.
 void ReadAgentLog(const std::wstring& path, std::vector<SEndpoint>& endpoints)
 {
-    const std::wstring text = ReadUtf8(path);
+    const std::wstring text = ReadUtf8File(path);
     const std::wstring marker = L") starting ";
     const size_t run = text.rfind(marker);
     if (run == std::wstring::npos)
@@ -124,6 +106,24 @@ void ReadAgentLog(const std::wstring& path, std::vector<SEndpoint>& endpoints)
 }
 
 }  // namespace
+
+std::wstring ReadUtf8File(const std::wstring& path)
+{
+    util::CFileHandle file(CreateFileW(path.c_str(), GENERIC_READ,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    std::string bytes;
+    char buffer[4096];
+    DWORD read = 0;
+    while (file && ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr) && read > 0)
+        bytes.append(buffer, read);
+    std::wstring text(MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0),
+                      L'\0');
+    if (!text.empty())
+        MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), &text[0],
+                            static_cast<int>(text.size()));
+    return text;
+}
 
 std::vector<SEndpoint> AgentEndpoints(const SGuest& guest)
 {

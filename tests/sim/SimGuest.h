@@ -134,5 +134,7 @@ std::wstring StripBackslashes(const std::wstring& name);
 std::wstring Trim(const std::wstring& s, const wchar_t* chars = L" \t\r\n");
 // A Linux path ("/tmp/x") as Wine's Z: drive shows it; other paths unchanged.
 std::wstring WindowsPath(const std::wstring& path);
+// A UTF-8 file's text, read while others may write to it; empty when it cannot be read.
+std::wstring ReadUtf8File(const std::wstring& path);
 
 }  // namespace sim

@@ -115,11 +115,7 @@ public:
         filestest::WriteTextFile(AgentFolder() + L"\\SimulatedFreeze.txt", settings);
     }
 
-    std::wstring AgentLog() const
-    {
-        const std::string bytes = filestest::ReadAll(AgentFolder() + L"\\NimboGuestAgent.log");
-        return std::wstring(bytes.begin(), bytes.end());
-    }
+    std::wstring AgentLog() const { return sim::ReadUtf8File(AgentFolder() + L"\\NimboGuestAgent.log"); }
 
     // Starts or stops the service and waits until it has settled; the state it settled in.
     DWORD Start() { return Control(true); }
