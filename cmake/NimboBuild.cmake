@@ -1,6 +1,8 @@
 # Build helpers shared by every folder: compile flags, static linking, widl and the two DLLs.
 
-set(NIMBO_SYSTEM_LIBS ole32 oleaut32 uuid rpcrt4 mpr netapi32 advapi32 version shlwapi)
+# OLEAUT32 before OLE32: the error-information functions are documented in OLEAUT32, and the
+# first import library that defines a function decides where it is imported from.
+set(NIMBO_SYSTEM_LIBS oleaut32 ole32 uuid rpcrt4 mpr netapi32 advapi32 version shlwapi)
 
 find_program(NIMBO_WIDL NAMES widl ${NIMBO_TRIPLET}-widl REQUIRED)
 # mingw ships no .idl files; Wine's development package has the system ones, and
@@ -8,9 +10,23 @@ find_program(NIMBO_WIDL NAMES widl ${NIMBO_TRIPLET}-widl REQUIRED)
 set(NIMBO_WINE_IDL_DIR /usr/include/wine/wine/windows)
 set(NIMBO_WINE_TLB_DIR /usr/lib/x86_64-linux-gnu/wine/x86_64-windows)
 
+# The oldest Windows a shipped binary must load on: XP for 32-bit code, Server 2003 x64 (and XP
+# x64) for 64-bit code. Declaring it makes the headers refuse any newer function at compile
+# time. Test programs run only under Wine and may use what Windows 7 has.
+if(NIMBO_ARCH STREQUAL "i686")
+  set(NIMBO_WINNT 0x0501)
+else()
+  set(NIMBO_WINNT 0x0502)
+endif()
+
 function(nimbo_compile_options target)
+  get_target_property(dir ${target} SOURCE_DIR)
+  set(winnt ${NIMBO_WINNT})
+  if(dir MATCHES "^${CMAKE_SOURCE_DIR}/(agents/)?tests(/|$)")
+    set(winnt 0x0601)
+  endif()
   target_compile_definitions(${target} PRIVATE UNICODE _UNICODE NOMINMAX
-    _WIN32_WINNT=0x0601 WINVER=0x0601 COBJMACROS_NOT_USED)
+    _WIN32_WINNT=${winnt} WINVER=${winnt} COBJMACROS_NOT_USED)
   target_compile_options(${target} PRIVATE
     $<$<COMPILE_LANGUAGE:CXX>:-Wall -Wextra -Wno-unused-parameter -Wno-missing-field-initializers>)
 endfunction()
@@ -21,6 +37,11 @@ function(nimbo_link_static target)
   target_link_options(${target} PRIVATE -static -static-libgcc -static-libstdc++)
   if(NIMBO_ARCH STREQUAL "i686")
     target_link_options(${target} PRIVATE -Wl,--enable-stdcall-fixup)
+  else()
+    # The 64-bit handler of structured exceptions (winpthread uses it) comes from msvcrt.dll,
+    # which documents it since its first x64 version; KERNEL32's export of it is undocumented.
+    target_link_options(${target} PRIVATE -Wl,-u,__C_specific_handler)
+    target_link_libraries(${target} PRIVATE msvcrt)
   endif()
 endfunction()
 

@@ -174,8 +174,9 @@ void CInstaller::Install()
     {
         util::CInfoScope scope(*m_log, 121);
         // Declared after the scope: a failed installation is undone before the scope closes.
-        CRollbackList rollback(m_log);
+        CRollbackList rollback;
         CheckConnection();
+        StopInstalledAgent();
         UploadFiles(rollback);
         RegisterAndStartService(rollback);
         rollback.Commit();
@@ -185,6 +186,20 @@ void CInstaller::Install()
     {
         m_log->Error(e, 122);
         throw;
+    }
+}
+
+void CInstaller::StopInstalledAgent()
+{
+    // A reinstallation replaces the files of an agent that may be running: with its service
+    // still up, its executable cannot be replaced and its configuration file goes half way.
+    // No service, or one that cannot be stopped, is left to the registration step.
+    try
+    {
+        OpenScm(kInstallScmRights).OpenService(GetServiceName(), kRemoveServiceRights)->Stop(kStopTimeoutPolls);
+    }
+    catch (const CExc&)
+    {
     }
 }
 
@@ -261,8 +276,9 @@ void CInstaller::RegisterAndStartService(CRollbackList& rollback)
     remote::CRemoteScm scm = OpenScm(kInstallScmRights);
     const std::wstring name = GetServiceName();
 
-    // A service left by an earlier installation is replaced. When there is none, opening it
-    // fails, which is the usual case and not worth more than a trace line.
+    // A service left by an earlier installation is replaced. Usually there is none; whatever
+    // fails here (the open, the stop, the delete) is ignored, and the registration below
+    // reports a service that is still in the way.
     try
     {
         remote::CRemoteServicePtr existing = scm.OpenService(name, kRemoveServiceRights);
@@ -270,15 +286,13 @@ void CInstaller::RegisterAndStartService(CRollbackList& rollback)
         {
             existing->Stop(kStopTimeoutPolls);
         }
-        catch (CExc& e)
+        catch (const CExc&)
         {
-            m_log->Warning(e, L"The existing service [%1] did not stop; it is deleted anyway.", name);
         }
         existing->Delete();
     }
-    catch (CExc& e)
+    catch (const CExc&)
     {
-        m_log->Trace(e, L"No existing service [%1] was removed.", name);
     }
 
     remote::CRemoteServicePtr service = RegisterService(scm, rollback);
@@ -295,15 +309,23 @@ remote::CRemoteServicePtr CInstaller::RegisterService(remote::CRemoteScm& scm, C
     const std::wstring name = GetServiceName();
     try
     {
-        const std::wstring binaryPath =
-            util::JoinPath({m_connection->GetShareLocalPath(), name, kAgentExecutable});
+        std::wstring binaryPath = util::JoinPath({m_connection->GetShareLocalPath(), name, kAgentExecutable});
+        // Unquoted, a path with a blank lets the service manager run "C:\Program.exe" or the
+        // like for a LocalSystem service.
+        if (binaryPath.find_first_of(L" \t") != std::wstring::npos)
+            binaryPath = L"\"" + binaryPath + L"\"";
         std::vector<std::wstring> dependencies;
         if (m_policy)
             m_policy->GetServiceDependencies(dependencies);
 
-        // Which account the agent runs under is the agent's decision.
+        // Which account the agent runs under is the agent's decision: without a policy the
+        // registration fails (with message 112 only).
         if (!m_policy)
-            throw CExc(L"The agent's install policy is missing: the service account is unknown.", E_FAIL);
+        {
+            CExc noPolicy;
+            noPolicy.SetHResult(E_FAIL);
+            throw noPolicy;
+        }
         std::wstring account, password;
         if (!m_policy->RunAsLocalSystem())
         {
@@ -331,14 +353,14 @@ void CInstaller::Uninstall()
     CheckConnection();
     remote::CRemoteScm scm = OpenScm(kUninstallScmRights);
 
+    // A service that cannot be opened is taken as not installed: only the files are removed.
     remote::CRemoteServicePtr service;
     try
     {
         service = scm.OpenService(GetServiceName(), kRemoveServiceRights);
     }
-    catch (CExc& e)
+    catch (const CExc&)
     {
-        m_log->Trace(e, L"There is no agent service to remove.");
     }
     if (service)
     {

@@ -81,6 +81,7 @@ private:
     void CheckConnection() const;
     void Notify(EInstallPhase phase, bool finished) const;
     remote::CRemoteScm OpenScm(DWORD rights) const;
+    void StopInstalledAgent();
     void UploadFiles(CRollbackList& rollback);
     void CopyAgentExecutable(const std::wstring& packageFolder, const std::wstring& targetFolder);
     void WriteAgentConfig(const std::wstring& targetFolder);

@@ -1,25 +1,23 @@
 #include "deploy/RollbackList.h"
 
+#include <exception>
+
+#include "foundation/Exc.h"
+
 namespace install
 {
-CRollbackList::CRollbackList(std::shared_ptr<util::CLog> log) : m_log(std::move(log)) {}
-
 CRollbackList::~CRollbackList()
 {
     try
     {
         Rollback();
     }
-    catch (CExc& e)
+    catch (const CExc&)
     {
-        if (m_log)
-            m_log->Warning(e, L"Rollback stopped: the remaining installation steps are not undone.");
+        // Ignored: the installation's own error is the one its caller gets.
     }
-    catch (std::exception&)
+    catch (const std::exception&)
     {
-        // Only an allocation can fail here; the installation's own error is what matters.
-        if (m_log)
-            m_log->Warning(L"Rollback stopped: the remaining installation steps are not undone.");
     }
 }
 

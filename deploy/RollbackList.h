@@ -2,7 +2,7 @@
 // The undo log of one installation: every finished step leaves an action here, and unless the
 // installation commits, leaving the list's scope undoes the steps newest first.
 //
-//   CRollbackList rollback(log);
+//   CRollbackList rollback;
 //   CreateFolderTree(target);
 //   rollback.Add(std::make_shared<CFolderRlbk>(target));
 //   ...
@@ -11,7 +11,6 @@
 #include <list>
 #include <memory>
 
-#include "foundation/Log.h"
 
 namespace install
 {
@@ -28,11 +27,10 @@ using CRollbackActionPtr = std::shared_ptr<CRollbackAction>;
 class CRollbackList
 {
 public:
-    // `log` (may be empty) records an undo that failed: its error is not raised further.
-    explicit CRollbackList(std::shared_ptr<util::CLog> log = nullptr);
+    CRollbackList() = default;
     // Runs the rollback unless committed. An error of an action ends the rollback there (the
-    // remaining actions are dropped unrun) and is only logged: it must never replace the
-    // error that made the installation fail.
+    // remaining actions are dropped unrun) and is ignored: it must never replace the error
+    // that made the installation fail.
     ~CRollbackList();
     CRollbackList(const CRollbackList&) = delete;
     CRollbackList& operator=(const CRollbackList&) = delete;
@@ -49,6 +47,5 @@ public:
 
 private:
     std::list<CRollbackActionPtr> m_actions;
-    std::shared_ptr<util::CLog> m_log;
 };
 }

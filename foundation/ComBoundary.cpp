@@ -37,6 +37,8 @@ namespace detail
 {
 HRESULT ReportExc(const CLSID* clsid, REFIID iid, const CExc& e) noexcept
 {
+    // An exception can carry a success code (a Win32 error built from code 0, an MSXML call
+    // that answered S_FALSE); returned as it is, the caller would take the failure for success.
     HRESULT hr = FAILED(e.GetHResult()) ? e.GetHResult() : E_FAIL;
     try
     {

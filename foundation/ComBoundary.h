@@ -10,8 +10,11 @@
 //   }
 //
 // Pass a null clsid for objects that are not registered classes (no source in the error
-// information). Argument checks that must not leave error information (E_INVALIDARG for a null
-// out-pointer) return their code from the body directly.
+// information). Argument checks (E_INVALIDARG for a null out-pointer) return their code from
+// the body directly: a failure returned that way carries no error information, and the
+// boundary clears what an earlier call left on the thread, so a caller that asks for it cannot
+// take a stale description for this failure. Checks made before the boundary return
+// util::ArgumentError(code) for the same reason.
 
 #include <windows.h>
 #include <oleauto.h>
@@ -33,6 +36,14 @@ HRESULT ReportOutOfMemory() noexcept;
 HRESULT ReportUnexpected(const CLSID* clsid, REFIID iid) noexcept;
 }
 
+// A failure code for an argument check made before any work, with the thread's error
+// information cleared (see above).
+inline HRESULT ArgumentError(HRESULT hr) noexcept
+{
+    SetErrorInfo(0, nullptr);
+    return hr;
+}
+
 // Runs body() and returns its HRESULT. A CExc becomes error information and its HRESULT
 // (E_FAIL if the exception carries a success code: a failure must never read as success);
 // std::bad_alloc becomes E_OUTOFMEMORY; anything else becomes E_UNEXPECTED with a description
@@ -42,7 +53,8 @@ HRESULT ComBoundary(const CLSID* clsid, REFIID iid, Body&& body) noexcept
 {
     try
     {
-        return body();
+        const HRESULT hr = body();
+        return FAILED(hr) ? ArgumentError(hr) : hr;
     }
     catch (const CExc& e)
     {

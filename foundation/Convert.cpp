@@ -28,6 +28,21 @@ std::wstring ToHex(unsigned long value)
     return text;
 }
 
+bool EqualNoCase(const std::wstring& a, const std::wstring& b)
+{
+    if (a.size() != b.size())
+        return false;
+    if (a.empty())
+        return true;
+    // Upper-casing maps each UTF-16 unit to one unit, so the lengths stay equal.
+    std::wstring upperA(a.size(), L'\0'), upperB(b.size(), L'\0');
+    const int n = static_cast<int>(a.size());
+    if (!LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, a.data(), n, &upperA[0], n) ||
+        !LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, b.data(), n, &upperB[0], n))
+        return a == b;
+    return upperA == upperB;
+}
+
 std::wstring GuidToText(const GUID& guid)
 {
     RPC_WSTR text = nullptr;

@@ -14,6 +14,10 @@ std::wstring ToHex(unsigned long value);
 // "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}" in lowercase; empty if the system gives no text.
 std::wstring GuidToText(const GUID& guid);
 
+// Equal without regard to case, character by character and without linguistic rules (host
+// names, XML tags): both sides are upper-cased with the invariant locale's table.
+bool EqualNoCase(const std::wstring& a, const std::wstring& b);
+
 // Failure of a code page conversion. Not part of the CExc family: it is raised from inside the
 // log writer, which must not produce log-worthy sentences of its own.
 class CCodePageError : public std::exception

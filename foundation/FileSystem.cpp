@@ -46,6 +46,18 @@ std::vector<SFolderEntry> ListFolder(const std::wstring& pattern)
     return entries;
 }
 
+// The longest path the system takes in extended-length form, and the most folders one
+// CreateFolderTree call creates (far beyond any real layout; it bounds time and memory).
+constexpr size_t kMaxPathLength = 32767;
+constexpr size_t kMaxNewFolders = 256;
+
+bool FolderExists(const std::wstring& folder)
+{
+    WIN32_FIND_DATAW data;
+    CFindHandle find(FindFirstFileW(ToExtendedPath(JoinPath(folder, L"*")).c_str(), &data));
+    return static_cast<bool>(find);
+}
+
 // Removes an empty folder. A read-only folder refuses with access denied, so the flag is
 // cleared and the removal tried once more.
 void RemoveEmptyFolder(const std::wstring& path)
@@ -245,31 +257,48 @@ void EnumFolder(const std::wstring& pattern, std::vector<std::wstring>& files,
 
 void CreateFolderTree(const std::wstring& path)
 {
+    // Iterative, with the sentences of the recursive definition: a failure at some depth
+    // carries "Cannot create folder" for that folder and for each one above it up to `path`.
+    // levels[i] is the folder at depth i as that definition names it (levels[0] is `path`).
+    std::vector<std::wstring> levels{path};
+    size_t failing = 0;
     try
     {
-        const std::wstring p = StripTrailingSeparator(path);
+        std::wstring p = StripTrailingSeparator(path);
+        if (p.size() > kMaxPathLength)
+            throw CWin32Exc(ERROR_FILENAME_EXCED_RANGE);
+        // Up to the deepest folder that exists. The missing ones are bounded: a path of
+        // thousands of missing levels fails at once instead of being created.
+        while (!FolderExists(p))
         {
-            WIN32_FIND_DATAW data;
-            CFindHandle find(FindFirstFileW(ToExtendedPath(JoinPath(p, L"*")).c_str(), &data));
-            if (find)
-                return;
+            const size_t k = p.find_last_of(L"\\/");
+            // Without a separator there is no parent to create it in; "\\server" alone names
+            // a machine, not a folder.
+            if (k == std::wstring::npos || (k > 0 && p[k] == L'\\' && p[k - 1] == L'\\'))
+            {
+                failing = levels.size() - 1;
+                throw CExc(L"Invalid folder path: [%1].", p, E_INVALIDARG);
+            }
+            if (levels.size() > kMaxNewFolders)
+                throw CWin32Exc(ERROR_FILENAME_EXCED_RANGE);
+            levels.push_back(p.substr(0, k));
+            p = StripTrailingSeparator(levels.back());
         }
-        const size_t k = p.find_last_of(L"\\/");
-        // Without a separator there is no parent to create it in; "\\server" alone names a
-        // machine, not a folder.
-        if (k == std::wstring::npos || (k > 0 && p[k] == L'\\' && p[k - 1] == L'\\'))
-            throw CExc(L"Invalid folder path: [%1].", p, E_INVALIDARG);
-        CreateFolderTree(p.substr(0, k));
-        const std::wstring extended = ToExtendedPath(p);
-        if (!CreateDirectoryW(extended.c_str(), nullptr))
+        // levels.back() exists: the others are created outermost first.
+        for (failing = levels.size() - 1; failing-- > 0;)
         {
-            const DWORD error = GetLastError();
-            throw CWin32Exc(L"CreateDirectoryW(%1) failed.", extended, error);
+            const std::wstring extended = ToExtendedPath(StripTrailingSeparator(levels[failing]));
+            if (!CreateDirectoryW(extended.c_str(), nullptr))
+            {
+                const DWORD error = GetLastError();
+                throw CWin32Exc(L"CreateDirectoryW(%1) failed.", extended, error);
+            }
         }
     }
     catch (CExc& e)
     {
-        e.AddMessage(L"Cannot create folder [%1].", path);
+        for (size_t i = failing + 1; i-- > 0;)
+            e.AddMessage(L"Cannot create folder [%1].", levels[i]);
         throw;
     }
 }

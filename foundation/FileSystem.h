@@ -39,7 +39,9 @@ void CopyFileTo(const std::wstring& source, const std::wstring& target, bool cre
 // matches nothing, or a missing folder, gives two empty lists.
 void EnumFolder(const std::wstring& pattern, std::vector<std::wstring>& files,
                 std::vector<std::wstring>& folders);
-// Creates the folder and every missing parent; an existing folder is left alone.
+// Creates the folder and every missing parent; an existing folder is left alone. A path longer
+// than the system takes, or one that would need more than 256 new folders, fails with
+// ERROR_FILENAME_EXCED_RANGE before anything is created.
 void CreateFolderTree(const std::wstring& path);
 // Removes the folder with everything below it, read-only entries included. A missing folder
 // is an error.

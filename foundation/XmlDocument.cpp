@@ -34,12 +34,6 @@ void CheckPointer(const void* p)
         throw CComExc(E_POINTER);
 }
 
-bool EqualNoCase(const std::wstring& a, const std::wstring& b)
-{
-    return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()),
-                                TRUE) == CSTR_EQUAL;
-}
-
 CVariant StringVariant(const std::wstring& text)
 {
     CVariant v;
@@ -144,7 +138,7 @@ CXmlElementList EnumChildren(IXMLDOMNode* node, const std::wstring& tag, int max
             ThrowCom(L"Cannot get the dimensions of a container with XML nodes.", hr);
 
         CXmlElementList result;
-        for (long i = 0; i < length && (maxCount < 0 || result.size() < static_cast<size_t>(maxCount)); ++i)
+        for (long i = 0; i < length && (maxCount == -1 || static_cast<long>(result.size()) < maxCount); ++i)
         {
             CXmlNodePtr item;
             hr = children->get_item(i, item.put());

@@ -34,7 +34,8 @@ CXmlDocumentPtr OwnerDocument(IXMLDOMNode* node);
 
 // Elements. Tags are matched without regard to case.
 CXmlElementPtr CreateChildElement(IXMLDOMNode* parent, const std::wstring& tag);
-// Child elements with the tag, in document order; at most `maxCount` of them (negative: all).
+// Child elements with the tag, in document order; at most `maxCount` of them (-1: all; any
+// other negative count: none).
 CXmlElementList EnumChildren(IXMLDOMNode* node, const std::wstring& tag, int maxCount = -1);
 // The first child element with the tag; raises when there is none.
 CXmlElementPtr FindChild(IXMLDOMNode* node, const std::wstring& tag);

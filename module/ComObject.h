@@ -16,7 +16,7 @@
 //
 //       STDMETHODIMP Method(BSTR text) override
 //       {
-//           if (!text) return E_INVALIDARG;             // argument checks: no error information
+//           if (!text) return util::ArgumentError(E_INVALIDARG);  // no error information
 //           return util::ComBoundary(&CLSID_Class_or_nullptr, __uuidof(INimboThing), [&] { ... });
 //       }
 //   };

@@ -45,12 +45,29 @@ HRESULT GetModulePath(wchar_t (&path)[MAX_PATH]) noexcept
     return S_OK;
 }
 
+// The registrar puts %MODULE% inside a quoted string of the script, where a quote ends the
+// string: a folder such as C:\O'Brien\ would register C:\O. The script syntax escapes a quote
+// by doubling it.
+void EscapeQuotes(const wchar_t* text, wchar_t (&escaped)[2 * MAX_PATH]) noexcept
+{
+    size_t n = 0;
+    for (; *text; ++text)
+    {
+        if (*text == L'\'')
+            escaped[n++] = L'\'';
+        escaped[n++] = *text;
+    }
+    escaped[n] = L'\0';
+}
+
 HRESULT RunScript(UINT scriptId, bool doRegister) noexcept
 {
     wchar_t path[MAX_PATH];
     HRESULT hr = GetModulePath(path);
     if (FAILED(hr))
         return hr;
+    wchar_t scriptPath[2 * MAX_PATH];
+    EscapeQuotes(path, scriptPath);
     util::CComPtr<IRegistrar> registrar;
     hr = CoCreateInstance(CLSID_Registrar, nullptr, CLSCTX_INPROC_SERVER, IID_IRegistrar, registrar.put_void());
     if (FAILED(hr))
@@ -59,7 +76,7 @@ HRESULT RunScript(UINT scriptId, bool doRegister) noexcept
     {
         const wchar_t* key;
         const wchar_t* item;
-    } replacements[] = {{L"Module", path}, {L"Module_Raw", path}, {L"APPID", kAppId}};
+    } replacements[] = {{L"Module", scriptPath}, {L"Module_Raw", path}, {L"APPID", kAppId}};
     for (const auto& r : replacements)
     {
         hr = registrar->AddReplacement(r.key, r.item);
@@ -138,6 +155,24 @@ HRESULT UnregisterModuleTypeLib() noexcept
     return hr;
 }
 
+// The registrar is a COM object, and installers often call the entry points on a thread that
+// never initialised COM: such a thread has it for the duration of the call.
+class CComScope
+{
+public:
+    CComScope() noexcept : m_hr(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
+    ~CComScope()
+    {
+        if (SUCCEEDED(m_hr))
+            CoUninitialize();
+    }
+    CComScope(const CComScope&) = delete;
+    CComScope& operator=(const CComScope&) = delete;
+
+private:
+    HRESULT m_hr;  // RPC_E_CHANGED_MODE: the thread has COM in the other model already
+};
+
 // Registration runs with the system default locale, whatever the caller's thread uses.
 class CSystemLocaleScope
 {
@@ -171,7 +206,11 @@ CNimboVssSvcCtrlModule::~CNimboVssSvcCtrlModule()
 
 HRESULT CNimboVssSvcCtrlModule::CanUnloadNow() const noexcept
 {
-    return GetLockCount() == 0 ? S_OK : S_FALSE;
+    if (GetLockCount() != 0)
+        return S_FALSE;
+    // The last chance to release the cached type information outside the loader lock.
+    comfw::CTypeInfoCache::Clear();
+    return S_OK;
 }
 
 HRESULT CNimboVssSvcCtrlModule::GetClassObject(REFCLSID clsid, REFIID iid, void** ppv) noexcept
@@ -202,6 +241,7 @@ HRESULT CNimboVssSvcCtrlModule::GetClassObject(REFCLSID clsid, REFIID iid, void*
 
 HRESULT CNimboVssSvcCtrlModule::RegisterServer() noexcept
 {
+    CComScope com;
     CSystemLocaleScope locale;
     HRESULT hr = RunScript(kAppIdScript, true);
     for (size_t i = 0; SUCCEEDED(hr) && i < kClassCount; ++i)
@@ -213,6 +253,7 @@ HRESULT CNimboVssSvcCtrlModule::RegisterServer() noexcept
 
 HRESULT CNimboVssSvcCtrlModule::UnregisterServer() noexcept
 {
+    CComScope com;
     CSystemLocaleScope locale;
     HRESULT hr = S_OK;
     for (size_t i = 0; SUCCEEDED(hr) && i < kClassCount; ++i)
@@ -225,7 +266,7 @@ HRESULT CNimboVssSvcCtrlModule::UnregisterServer() noexcept
     return FAILED(hr) ? hr : S_OK;
 }
 
-void CNimboVssSvcCtrlModule::Term(bool unloading) noexcept
+void CNimboVssSvcCtrlModule::Term() noexcept
 {
     if (m_mapReady)
     {
@@ -240,6 +281,4 @@ void CNimboVssSvcCtrlModule::Term(bool unloading) noexcept
                 factory->Release();
         }
     }
-    if (unloading)
-        comfw::CTypeInfoCache::Clear();
 }

@@ -20,9 +20,8 @@ public:
     HRESULT RegisterServer() noexcept;
     HRESULT UnregisterServer() noexcept;
 
-    // Releases the cached class objects; `unloading` is false at process exit, when the cached
-    // type information must be left alone.
-    void Term(bool unloading) noexcept;
+    // Releases the cached class objects (the type information goes in CanUnloadNow).
+    void Term() noexcept;
 
 private:
     struct SClassEntry

@@ -13,6 +13,9 @@ struct SEntry
     ITypeInfo* typeInfo;
 };
 
+// The locale the type library is built and registered with (US English).
+constexpr LCID kTypeLibLocale = 0x409;
+
 // The library has fewer dual interfaces than this; a request beyond it is served uncached.
 constexpr size_t kMaxEntries = 16;
 ITypeLib* g_typeLib = nullptr;
@@ -28,7 +31,7 @@ HRESULT LoadLibraryOfModule(ITypeLib** typeLib) noexcept
     if (n > 0 && n < MAX_PATH)
         hr = LoadTypeLibEx(path, REGKIND_NONE, typeLib);
     if (FAILED(hr))
-        hr = LoadRegTypeLib(CDllModule::Get().GetLibId(), 1, 0, LOCALE_NEUTRAL, typeLib);
+        hr = LoadRegTypeLib(CDllModule::Get().GetLibId(), 1, 0, kTypeLibLocale, typeLib);
     return hr;
 }
 }

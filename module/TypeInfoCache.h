@@ -13,8 +13,9 @@ public:
     // library is loaded from this module's file; the registered one is the fallback.
     static HRESULT Get(REFIID iid, ITypeInfo** typeInfo) noexcept;
 
-    // Releases everything cached. Called when the DLL is unloaded by FreeLibrary (never at
-    // process exit, when the system libraries may already be gone).
+    // Releases everything cached. Called when COM asks whether the DLL may be unloaded and no
+    // object is alive: releasing type information calls into OLEAUT32, which must not happen
+    // under the loader lock of DllMain. Objects created later load it again.
     static void Clear() noexcept;
 };
 }

@@ -1,6 +1,7 @@
 // The administrative share connection.
 #include "remote/AdminShareConnection.h"
 
+#include "foundation/Convert.h"
 #include "foundation/Exc.h"
 #include "foundation/Handle.h"
 #include "remote/PlatformSeam.h"
@@ -56,9 +57,17 @@ CAdminShareConnection::~CAdminShareConnection()
     {
         Disconnect();
     }
-    catch (const CExc&)
+    catch (const CExc& e)
     {
-        // The connection stays in the logon session; nothing more can be done here.
+        // The connection stays in the logon session. The caller's Disconnect or release
+        // succeeds all the same, so the log is the only place that can tell why.
+        try
+        {
+            m_log->Warning(e);
+        }
+        catch (const std::exception&)
+        {
+        }
     }
     catch (const std::exception&)
     {
@@ -234,8 +243,7 @@ std::vector<std::wstring> CAdminShareConnection::EnumerateConnections(const std:
             m_log->Trace(118, entryName);
             std::wstring entryHost, entryShortHost, entryShare;
             ParseConnectionName(entryName, ParseTolerant, entryHost, entryShortHost, entryShare);
-            if (CompareStringOrdinal(entryHost.c_str(), -1, host.c_str(), -1, TRUE) == CSTR_EQUAL ||
-                CompareStringOrdinal(entryShortHost.c_str(), -1, shortHost.c_str(), -1, TRUE) == CSTR_EQUAL)
+            if (util::EqualNoCase(entryHost, host) || util::EqualNoCase(entryShortHost, shortHost))
                 names.push_back(entryName);
         }
         return names;

@@ -17,12 +17,17 @@ CRemoteService::CRemoteService(CScHandlePtr service, CScHandlePtr manager, std::
 
 DWORD CRemoteService::QueryCurrentState()
 {
+    return QueryStatus().dwCurrentState;
+}
+
+SERVICE_STATUS CRemoteService::QueryStatus()
+{
     try
     {
         SERVICE_STATUS status = {};
         if (!Platform().QueryServiceStatus(m_service->get(), &status))
             throw CWin32Exc(GetLastError());
-        return status.dwCurrentState;
+        return status;
     }
     catch (CExc& e)
     {
@@ -62,8 +67,17 @@ void CRemoteService::Start(DWORD timeout)
                                 util::ToDecimal(static_cast<long>(timeout)),
                                 ERROR_SERVICE_REQUEST_TIMEOUT);
             }
-            if (QueryCurrentState() == SERVICE_RUNNING)
+            const SERVICE_STATUS status = QueryStatus();
+            if (status.dwCurrentState == SERVICE_RUNNING)
                 return;
+            // Stopped after the start request: the service's process has ended. Waiting out the
+            // time-out would only hide its exit codes.
+            if (status.dwCurrentState == SERVICE_STOPPED)
+            {
+                throw CWin32Exc(L"The service stopped while it was starting. Service-specific exit code: [%1].",
+                                util::ToDecimal(static_cast<long>(status.dwServiceSpecificExitCode)),
+                                status.dwWin32ExitCode ? status.dwWin32ExitCode : ERROR_SERVICE_NOT_ACTIVE);
+            }
             Sleep(m_pollIntervalMs);
         }
     }

@@ -26,9 +26,12 @@ public:
 
     // dwCurrentState of the service: 1 stopped, 2 start pending, 3 stop pending, 4 running, ...
     DWORD QueryCurrentState();
+    // The whole status, exit codes included.
+    SERVICE_STATUS QueryStatus();
 
     // Starts the service (unless it is running or already starting) and waits until it runs;
-    // gives up with ERROR_SERVICE_REQUEST_TIMEOUT after `timeout` polls.
+    // gives up with ERROR_SERVICE_REQUEST_TIMEOUT after `timeout` polls. A service that stops
+    // on the way fails at once with its exit codes.
     void Start(DWORD timeout);
     // Asks the service to stop (unless it is stopped or already stopping) and waits up to
     // `timeout` polls. A service that is still stopping then is not an error.

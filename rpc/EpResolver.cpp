@@ -72,8 +72,7 @@ bool SuitableBinding(CLog& log, RPC_BINDING_HANDLE binding, std::wstring& string
         status = RpcStringBindingParseW(text.get(), nullptr, protocol.put(), nullptr, nullptr, nullptr);
         if (status != RPC_S_OK)
             throw CRpcExc(status);
-        if (CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, ToText(protocol).c_str(), -1, kTcp, -1) !=
-            CSTR_EQUAL)
+        if (!EqualNoCase(ToText(protocol), kTcp))
             return false;
         stringBinding = candidate;
         return true;
@@ -83,11 +82,6 @@ bool SuitableBinding(CLog& log, RPC_BINDING_HANDLE binding, std::wstring& string
         e.AddMessage(209);
         throw;
     }
-}
-
-bool EqualNoCase(const std::wstring& a, const std::wstring& b)
-{
-    return CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, a.c_str(), -1, b.c_str(), -1) == CSTR_EQUAL;
 }
 }
 

@@ -1,5 +1,6 @@
 #include "vss/CoGuestMetrics.h"
 
+#include "foundation/ComBoundary.h"
 #include "foundation/Exc.h"
 
 namespace vss
@@ -8,7 +9,7 @@ namespace vss
 HRESULT CCoGuestMetrics::GetOsBuild(unsigned short* pMajor, unsigned short* pMinor) noexcept
 {
     if (!pMajor || !pMinor)
-        return E_INVALIDARG;
+        return util::ArgumentError(E_INVALIDARG);
     WORD major = 0, minor = 0;
     m_osInfo->GetOsBuild(major, minor);
     *pMajor = major;
@@ -19,7 +20,7 @@ HRESULT CCoGuestMetrics::GetOsBuild(unsigned short* pMajor, unsigned short* pMin
 HRESULT CCoGuestMetrics::get_OsType(ENimboOsType* pOsType) noexcept
 {
     if (!pOsType)
-        return E_INVALIDARG;
+        return util::ArgumentError(E_INVALIDARG);
     *pOsType = m_osInfo->GetOsType();
     return S_OK;
 }
@@ -27,7 +28,7 @@ HRESULT CCoGuestMetrics::get_OsType(ENimboOsType* pOsType) noexcept
 HRESULT CCoGuestMetrics::get_OsPlatform(ENimboOsPlatform* pOsPlaform) noexcept
 {
     if (!pOsPlaform)
-        return E_INVALIDARG;
+        return util::ArgumentError(E_INVALIDARG);
     *pOsPlaform = m_osInfo->GetPlatform();
     return S_OK;
 }
@@ -35,7 +36,7 @@ HRESULT CCoGuestMetrics::get_OsPlatform(ENimboOsPlatform* pOsPlaform) noexcept
 HRESULT CCoGuestMetrics::get_Supported(VARIANT_BOOL* pbSupported) noexcept
 {
     if (!pbSupported)
-        return E_INVALIDARG;
+        return util::ArgumentError(E_INVALIDARG);
     // Automation's 16-bit boolean: scripts compare with true, which is -1, not 1.
     *pbSupported = m_supported ? VARIANT_TRUE : VARIANT_FALSE;
     return S_OK;

@@ -16,7 +16,7 @@ CGAConnectionCore::CGAConnectionCore(const CLSID& coclass)
 HRESULT CGAConnectionCore::InitLogging(ENimboGuestAgentLogLevel level, BSTR logPath) noexcept
 {
     if (!logPath)
-        return E_INVALIDARG;
+        return util::ArgumentError(E_INVALIDARG);
     return util::ComBoundary(&m_coclass, IID_INimboGAConnection, [&]() -> HRESULT {
         util::InitLogging(*m_log, static_cast<int>(level), util::CBstr::ToText(logPath));
         return S_OK;
@@ -26,7 +26,7 @@ HRESULT CGAConnectionCore::InitLogging(ENimboGuestAgentLogLevel level, BSTR logP
 HRESULT CGAConnectionCore::Connect(BSTR machineName, BSTR login, BSTR pwd) noexcept
 {
     if (!machineName)
-        return E_INVALIDARG;
+        return util::ArgumentError(E_INVALIDARG);
     return util::ComBoundary(&m_coclass, IID_INimboGAConnection, [&]() -> HRESULT {
         // A null login or password reaches the share connection as an empty string.
         const std::wstring machine = util::CBstr::ToText(machineName);

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "NimboGuestAgentCtrl.h"
+#include "foundation/ComBoundary.h"
 #include "foundation/Log.h"
 
 class CAdminShareConnection;
@@ -40,9 +41,9 @@ public:
     static HRESULT ChildNotAvailable(T** child) noexcept
     {
         if (!child)
-            return E_INVALIDARG;
+            return util::ArgumentError(E_INVALIDARG);
         *child = nullptr;
-        return E_NOTIMPL;
+        return util::ArgumentError(E_NOTIMPL);
     }
 
 private:

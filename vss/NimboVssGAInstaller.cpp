@@ -25,7 +25,7 @@ std::shared_ptr<install::CInstaller> CNimboVssGAInstaller::Engine() const
 HRESULT CNimboVssGAInstaller::CollectGuestMetrics(INimboGuestMetrics** ppGuestMetrics) noexcept
 {
     if (!ppGuestMetrics)
-        return E_INVALIDARG;
+        return util::ArgumentError(E_INVALIDARG);
     // Left as the caller set it when the collection fails: callers of this interface rely on
     // out parameters being touched only on success.
     return InstallerBoundary([&]() -> HRESULT {
@@ -68,7 +68,7 @@ HRESULT CNimboVssGAInstaller::Uninstall() noexcept
 HRESULT CNimboVssGAInstaller::GetGateState(ENimboGuestAgentState* penVssSvcState) noexcept
 {
     if (!penVssSvcState)
-        return E_INVALIDARG;
+        return util::ArgumentError(E_INVALIDARG);
     return InstallerBoundary([&]() -> HRESULT {
         // Written only on success: a failed query leaves the caller's value alone.
         const ENimboGuestAgentState state = Engine()->GetAgentState();
@@ -88,7 +88,7 @@ HRESULT CNimboVssGAInstaller::RunGate() noexcept
 // The VSS agent has no agent-specific information; the console installer answers this member.
 HRESULT CNimboVssGAInstaller::get_PluginSpecificInfo(IDispatch**) noexcept
 {
-    return E_NOTIMPL;
+    return util::ArgumentError(E_NOTIMPL);
 }
 
 util::CComPtr<INimboGAInstaller> CreateNimboVssGAInstaller(std::shared_ptr<CInstallerSlot> installerSlot)

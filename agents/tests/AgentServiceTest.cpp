@@ -306,29 +306,4 @@ TEST(AgentConsoleTest, RunsUntilTheStopEventIsSet)
     ExpectInLog(folder.ReadLog(), {L"starting in console mode", L"The agent has stopped."});
 }
 
-TEST(AgentConsoleTest, ExitCodesMatchTheServiceExitCodes)
-{
-    for (const auto& setup : BrokenSetups())
-    {
-        SCOPED_TRACE(setup.name);
-        CAgentFolder folder;
-        Prepare(folder, setup);
-        util::CKernelHandle process = Launch(folder, L"/console");
-        ASSERT_TRUE(process);
-        EXPECT_EQ(setup.exitCode, WaitForExit(process)) << folder.ReadLog();
-    }
-}
-
-TEST(AgentConsoleTest, UnknownArgumentsAreRefused)
-{
-    CAgentFolder folder;
-    folder.WriteConfig(VssConfig);
-    for (const wchar_t* arguments : {L"/debug", L"/console /stopevent:", L"/console extra"})
-    {
-        util::CKernelHandle process = Launch(folder, arguments);
-        ASSERT_TRUE(process);
-        EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), WaitForExit(process)) << arguments;
-    }
-    EXPECT_EQ(std::wstring(), folder.ReadLog());
-}
 }

@@ -7,12 +7,14 @@
 
 #include "remote/AdminShareConnection.h"
 #include "tests/deploy/DeployTestSupport.h"
+#include "tests/foundation/LogRecorder.h"
 #include "tests/sim/SimScm.h"
 #include "vss/VssInstallPolicy.h"
 
 using namespace deploytest;
 using install::CInstaller;
 using install::EInstallPhase;
+using logtest::CLogRecorder;
 
 namespace
 {
@@ -28,18 +30,6 @@ const wchar_t* const kPackageFiles[] = {L"NimboGuestAgent_X86.exe", L"NimboGuest
 // The guest's Windows (os_version, server_type: 0x9003 server, 0x1003 workstation) and processor.
 struct SGuestOs { const wchar_t *version, *serverType, *architecture; };
 const SGuestOs k2003Amd64 = {L"5.2", L"0x9003", L"AMD64"};
-
-class CLineRecorder : public util::CLogWriter
-{
-public:
-    std::vector<std::pair<int, std::wstring>> lines;
-    int Find(int level, const std::wstring& text) const  // index of the first such line, or -1
-    {
-        auto it = std::find(lines.begin(), lines.end(), std::make_pair(level, text));
-        return it == lines.end() ? -1 : static_cast<int>(it - lines.begin());
-    }
-    void Write(int level, const util::LogTags&, int, const std::wstring& text) override { lines.emplace_back(level, text); }
-};
 
 // A copy of the package whose files end in their own names, so that a file on the guest shows
 // where it came from (the test package holds one build under all names); the tag lies after
@@ -72,20 +62,16 @@ class CConfigBlockedPolicy : public vss::CVssSpecificInstall
 class InstallerTest : public testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(SUCCEEDED(m_com.hr));
-        m_log->SetWriter(m_recorder);
-        m_log->SetLevel(util::LogTrace);
-    }
+    void SetUp() override { ASSERT_TRUE(SUCCEEDED(m_com.hr)); }
     void TearDown() override { Clean(); }
 
     // Describes the guest (`extra`: more lines of its section) and starts its services afresh.
     CInstaller& UseGuest(const SGuestOs& os, const std::wstring& extra,
-                         std::shared_ptr<install::CAgentSpecificInstall> policy = std::make_shared<vss::CVssSpecificInstall>())
+                         std::shared_ptr<install::CAgentSpecificInstall> policy = std::make_shared<vss::CVssSpecificInstall>(),
+                         const std::wstring& windowsFolder = L"D:\\GuestWin")
     {
-        UseGuests(L"[guest " + kHost + L"]\nadmin_share = " + m_share +
-                              L"\nshare_path = D:\\GuestWin\naccount = admin | pw\nos_version = " + os.version +
+        UseGuests(L"[guest " + kHost + L"]\nadmin_share = " + m_share + L"\nshare_path = " + windowsFolder +
+                              L"\naccount = admin | pw\nos_version = " + os.version +
                               L"\nserver_type = " + os.serverType +
                               L"\nreg = SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment | "
                               L"PROCESSOR_ARCHITECTURE | REG_SZ | " + os.architecture + L"\n" + extra);
@@ -113,11 +99,32 @@ protected:
     std::wstring AgentFile(const wchar_t* name) const { return m_share + L"\\NimboVssSupport\\" + name; }
     bool FindService(sim::SServiceRecord& record) const { return sim::ScmFindService(kHost, kService, record); }
 
+    // Everything an installation logs: its scope, the service account once it registers, and
+    // on failure message 122 with the exception's sentences.
+    static std::vector<std::wstring> InstallLog(bool registers, const CExc* failure = nullptr)
+    {
+        std::vector<std::wstring> log = CLogRecorder::Expect(util::LogInfo, 1, MsgText(121));
+        if (registers)
+            Append(log, CLogRecorder::Expect(util::LogInfo, 2, MsgText(246, L"")));
+        Append(log, CLogRecorder::Expect(util::LogInfo, 1, MsgText(121) + (failure ? L"Failed." : L"Ok.")));
+        if (failure)
+        {
+            Append(log, CLogRecorder::Expect(util::LogError, 0, MsgText(122)));
+            for (const std::wstring& sentence : failure->GetMessages())
+                Append(log, CLogRecorder::Expect(util::LogError, 1, sentence));
+        }
+        return log;
+    }
+    static void Append(std::vector<std::wstring>& to, const std::vector<std::wstring>& lines)
+    {
+        to.insert(to.end(), lines.begin(), lines.end());
+    }
+
     const SComScope m_com;
     std::wstring m_share = ScratchFolder();
     std::wstring m_package = CopyPackage();
-    std::shared_ptr<CLineRecorder> m_recorder = std::make_shared<CLineRecorder>();
-    std::shared_ptr<util::CLog> m_log = std::make_shared<util::CLog>();
+    std::shared_ptr<CLogRecorder> m_recorder = std::make_shared<CLogRecorder>();
+    std::shared_ptr<util::CLog> m_log = logtest::RecordingLog(m_recorder);
     std::unique_ptr<CInstaller> m_installer;
 };
 }  // namespace
@@ -125,19 +132,22 @@ protected:
 TEST_F(InstallerTest, SupportedGuestGetsTheFilesForItsSystemAndARunningService)
 {
     // The package files expected as NimboGuestAgent.exe and NimboVssSupport.dll.
-    struct SCase { SGuestOs os; const wchar_t *agent, *plugin; } cases[] = {
-        {{L"5.1", L"0x1003", L"x86"}, L"NimboGuestAgent_X86.exe", L"NimboVssSupportXP_X86.dll"},
-        {{L"5.2", L"0x9003", L"x86"}, L"NimboGuestAgent_X86.exe", L"NimboVssSupport2003_X86.dll"},
-        {k2003Amd64, L"NimboGuestAgent_X64.exe", L"NimboVssSupport2003_X64.dll"},
-        {{L"6.0", L"0x9003", L"x86"}, L"NimboGuestAgent_X86.exe", L"NimboVssSupport2003_X86.dll"},
-        {{L"6.0", L"0x9003", L"AMD64"}, L"NimboGuestAgent_X64.exe", L"NimboVssSupport2003_X64.dll"},
+    struct SCase { SGuestOs os; const wchar_t *agent, *plugin, *windowsFolder; } cases[] = {
+        {{L"5.1", L"0x1003", L"x86"}, L"NimboGuestAgent_X86.exe", L"NimboVssSupportXP_X86.dll", L"D:\\GuestWin"},
+        {{L"5.2", L"0x9003", L"x86"}, L"NimboGuestAgent_X86.exe", L"NimboVssSupport2003_X86.dll", L"D:\\GuestWin"},
+        {k2003Amd64, L"NimboGuestAgent_X64.exe", L"NimboVssSupport2003_X64.dll", L"D:\\GuestWin"},
+        {{L"6.0", L"0x9003", L"x86"}, L"NimboGuestAgent_X86.exe", L"NimboVssSupport2003_X86.dll", L"D:\\GuestWin"},
+        // A Windows folder with blanks: the binary path is quoted, or the service manager
+        // could run "C:\Program.exe" under LocalSystem.
+        {{L"6.0", L"0x9003", L"AMD64"}, L"NimboGuestAgent_X64.exe", L"NimboVssSupport2003_X64.dll", L"C:\\Program Files\\Win dows"},
     };
     for (const auto& c : cases)
     {
         SCOPED_TRACE(std::wstring(c.os.version) + L" " + c.os.architecture);
-        CInstaller& installer = UseGuest(c.os, L"");
+        CInstaller& installer = UseGuest(c.os, L"", std::make_shared<vss::CVssSpecificInstall>(), c.windowsFolder);
         installer.CollectGuestMetrics();
         ASSERT_TRUE(installer.IsInstallPossible());
+        m_recorder->lines.clear();
         std::vector<std::pair<EInstallPhase, bool>> phases;
         installer.SetPhaseObserver([&](EInstallPhase p, bool finished) { phases.emplace_back(p, finished); });
         installer.Install();
@@ -155,12 +165,13 @@ TEST_F(InstallerTest, SupportedGuestGetsTheFilesForItsSystemAndARunningService)
         sim::SServiceRecord r;
         ASSERT_TRUE(FindService(r));
         EXPECT_EQ(r.displayName, kService);
-        EXPECT_EQ(r.binaryPath, L"D:\\GuestWin\\NimboVssSupport\\NimboGuestAgent.exe");
+        const std::wstring binaryPath = c.windowsFolder + std::wstring(L"\\NimboVssSupport\\NimboGuestAgent.exe");
+        EXPECT_EQ(r.binaryPath, binaryPath.find(L' ') == std::wstring::npos ? binaryPath : L"\"" + binaryPath + L"\"");
         EXPECT_EQ(r.dependencies, std::vector<std::wstring>{L"VSS"});
         EXPECT_FALSE(r.hasAccount);  // LocalSystem
         EXPECT_EQ(r.startType, DWORD(SERVICE_AUTO_START));
         EXPECT_EQ(installer.GetAgentState(), ENimboVssInstalledRunning);
-        EXPECT_GE(m_recorder->Find(util::LogInfo, MsgText(246, L"")), 0);
+        EXPECT_EQ(m_recorder->lines, InstallLog(true));
         installer.Uninstall();
     }
 }
@@ -171,7 +182,7 @@ TEST_F(InstallerTest, FailedInstallationIsRolledBackAndKeepsItsError)
                    win2000 = {L"5.0", L"0x9003", L"x86"}, ia64 = {L"5.2", L"0x9003", L"IA64"};
     const std::wstring getStatusFailed =
         L"Cannot retrieve the current status of the service. Machine: [" + kHost + L"]. Service: [NimboVssSupport].";
-    enum EDamage { Intact, NoPackage, NoAgent, NoPlugin, AgentNeverRuns, ConfigBlocked };
+    enum EDamage { Intact, NoPackage, NoAgent, NoPlugin, AgentEndsAtOnce, ConfigBlocked };
     // os: every system but 2003 AMD64 is one the agent does not support; sentences: %1 the
     // package folder, %2 the agent folder; left: the agent folder and service stay.
     struct SCase { const SGuestOs& os; const wchar_t* guestLines; EDamage damage; std::vector<std::wstring> sentences; bool left; }
@@ -194,7 +205,8 @@ TEST_F(InstallerTest, FailedInstallationIsRolledBackAndKeepsItsError)
          false},
         {k2003Amd64, L"fail.CreateServiceW = 5\n", Intact, {MsgText(112, kService)}, false},
         {k2003Amd64, L"fail.StartServiceW = 1058\n", Intact, {kStartFailed}, false},
-        {k2003Amd64, L"", AgentNeverRuns, {kStartFailed, L"Service start timeout. Timeout (sec): [30]."}, false},
+        {k2003Amd64, L"", AgentEndsAtOnce,
+         {kStartFailed, L"The service stopped while it was starting. Service-specific exit code: [1]."}, false},
         // The start fails once the service runs and the rollback's stop cannot learn its state:
         // the rollback ends there, the service and its files stay.
         {k2003Amd64, L"fail.QueryServiceStatus = 5 after 1\n", Intact, {kStartFailed, getStatusFailed}, true},
@@ -205,7 +217,7 @@ TEST_F(InstallerTest, FailedInstallationIsRolledBackAndKeepsItsError)
         Clean();
         CreateDirectoryW(m_share.c_str(), nullptr);
         m_package = CopyPackage(c.damage == NoAgent ? L"NimboGuestAgent_X64.exe" : c.damage == NoPlugin ? L"NimboVssSupport2003_X64.dll" : L"",
-                                c.damage == AgentNeverRuns ? L"hostname.exe" : L"");  // a program that ends at once
+                                c.damage == AgentEndsAtOnce ? L"hostname.exe" : L"");  // a program that ends at once
         if (c.damage == NoPackage)
             RemoveTree(m_package);
         CInstaller& installer = UseGuest(c.os, c.guestLines,
@@ -213,6 +225,7 @@ TEST_F(InstallerTest, FailedInstallationIsRolledBackAndKeepsItsError)
                                                                    : std::make_shared<vss::CVssSpecificInstall>());
         installer.CollectGuestMetrics();
         EXPECT_EQ(installer.IsInstallPossible(), &c.os == &k2003Amd64);
+        m_recorder->lines.clear();
         const CExc e = Raised([&] { installer.Install(); });
         std::vector<std::wstring> expected;
         for (const auto& sentence : c.sentences)
@@ -222,12 +235,37 @@ TEST_F(InstallerTest, FailedInstallationIsRolledBackAndKeepsItsError)
         sim::SServiceRecord r;
         EXPECT_EQ(FindService(r), c.left);
         EXPECT_FALSE(r.markedForDelete);  // a failed undo ends the rollback
-        // The failed scope closes first, then message 122 comes with the exception's sentences.
-        const int line = m_recorder->Find(util::LogError, MsgText(122));
-        ASSERT_GE(line, 0);
-        EXPECT_LT(m_recorder->Find(util::LogInfo, MsgText(121) + L"Failed."), line);
-        EXPECT_EQ(m_recorder->lines.at(line + 1).second, e.GetMessages().front());
+        // Nothing of the rollback reaches the log, also when it ends early.
+        EXPECT_EQ(m_recorder->lines, InstallLog(c.sentences.front() != MsgText(109, kRemote), &e));
     }
+}
+
+// Installing again over a running agent stops it before its files are replaced (or its
+// executable could not be overwritten and its configuration would be lost half way), and logs
+// no more than any installation; uninstalling logs nothing, with or without a service.
+TEST_F(InstallerTest, ReinstallOverARunningAgentAndUninstallLogOnlyWhatTheyShould)
+{
+    CInstaller& installer = UseGuest(k2003Amd64, L"");
+    installer.CollectGuestMetrics();
+    installer.Install();
+    sim::SServiceRecord first;
+    ASSERT_TRUE(FindService(first));
+    ASSERT_EQ(first.state, DWORD(SERVICE_RUNNING));
+
+    m_recorder->lines.clear();
+    installer.Install();
+    EXPECT_EQ(m_recorder->lines, InstallLog(true));
+    sim::SServiceRecord second;
+    ASSERT_TRUE(FindService(second));
+    EXPECT_EQ(second.state, DWORD(SERVICE_RUNNING));
+    EXPECT_NE(second.agentProcessId, first.agentProcessId);
+    EXPECT_NE(SavedXml(AgentFile(L"NimboAgentConfig.xml")), L"");
+
+    m_recorder->lines.clear();
+    installer.Uninstall();
+    installer.Uninstall();
+    EXPECT_EQ(m_recorder->lines, std::vector<std::wstring>());
+    EXPECT_FALSE(FindService(second));
 }
 
 TEST_F(InstallerTest, ServiceOperationsUseThePolicysService)

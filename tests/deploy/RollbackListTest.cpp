@@ -30,7 +30,7 @@ TEST(RollbackList, DestroyedListUndoesNewestFirstUntilAnUndoFails)
         SCOPED_TRACE(c.failing);
         std::vector<int> run;
         {
-            install::CRollbackList list(std::make_shared<util::CLog>());
+            install::CRollbackList list;
             for (int id = 1; id <= 3; ++id)
                 list.Add(std::make_shared<SRecordingAction>(id, id == c.failing, run));
             if (c.commit)

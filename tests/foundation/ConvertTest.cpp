@@ -14,24 +14,6 @@ using util::SNimboAgentVersion;
 
 namespace
 {
-TEST(Convert, NumbersInDecimalAndHexadecimal)
-{
-    EXPECT_EQ(L"0", util::ToDecimal(0));
-    EXPECT_EQ(L"-2147024891", util::ToDecimal(static_cast<long>(0x80070005)));
-    EXPECT_EQ(L"2147483647", util::ToDecimal(2147483647L));
-    EXPECT_EQ(L"0x0", util::ToHex(0));
-    EXPECT_EQ(L"0xa", util::ToHex(10));
-    EXPECT_EQ(L"0x80070005", util::ToHex(0x80070005));
-    EXPECT_EQ(L"0xffffffff", util::ToHex(0xFFFFFFFF));
-}
-
-TEST(Convert, GuidTextHasBracesAndLowercaseDigits)
-{
-    const GUID guid = {0x5A574670, 0xBC2C, 0x4269, {0xAF, 0x4A, 0xBD, 0x7B, 0xA3, 0x78, 0xF5, 0x3C}};
-    EXPECT_EQ(L"{5a574670-bc2c-4269-af4a-bd7ba378f53c}", util::GuidToText(guid));
-    EXPECT_EQ(L"{00000000-0000-0000-0000-000000000000}", util::GuidToText(GUID_NULL));
-}
-
 TEST(Convert, WideToAnsiConvertsShortAndLongTexts)
 {
     EXPECT_EQ("", util::WideToAnsi(L""));
@@ -104,18 +86,6 @@ TEST(AgentVersion, ComparesMajorFirst)
         EXPECT_EQ(c.order <= 0, c.a <= c.b) << label;
         EXPECT_EQ(c.order >= 0, c.a >= c.b) << label;
     }
-}
-
-TEST(AgentVersion, ExchangesWithTheTypeLibraryRecord)
-{
-    struct SRecord
-    {
-        unsigned short m_Major, m_Minor, m_Revision, m_Build;
-    };
-    static_assert(sizeof(SNimboAgentVersion) == sizeof(SRecord), "record layout");
-    SRecord r = SNimboAgentVersion(1, 2, 3, 4).ToRecord<SRecord>();
-    EXPECT_EQ(4, r.m_Build);
-    EXPECT_EQ(L"1.2.3.4", SNimboAgentVersion::FromRecord(r).ToText());
 }
 
 TEST(FileVersion, ModuleVersionIsTheVersionResource)

@@ -48,13 +48,6 @@ TEST(FormatText, SubstitutesOnlyValidPlaceholders)
         EXPECT_EQ(std::wstring(c.expected), FormatTextList(c.pattern, c.args)) << "pattern " << c.pattern;
 }
 
-TEST(FormatText, AcceptsStringsOfEveryKind)
-{
-    util::CBstr bstr(std::wstring(L"bstr"));
-    const wchar_t* null = nullptr;
-    EXPECT_EQ(L"lit-str-bstr-", FormatText(L"%1-%2-%3-%4", L"lit", std::wstring(L"str"), bstr.get(), null));
-}
-
 TEST(HResultFromSystemCode, PositiveCodesBecomeWin32HResults)
 {
     const struct
@@ -97,33 +90,6 @@ TEST(CExc, FullTextDropsOneTrailingLineBreakPerElement)
     }
 }
 
-TEST(CExc, EveryConstructorAndAddMessageFormBuildsOneSentence)
-{
-    CExc empty;
-    EXPECT_TRUE(empty.GetMessages().empty());
-    EXPECT_EQ(0, empty.GetHResult());
-
-    CExc e(L"Cannot delete file [%1].", L"C:\\x", E_INVALIDARG);
-    EXPECT_EQ(L"Cannot delete file [C:\\x].", e.GetFullText());
-    EXPECT_EQ(E_INVALIDARG, e.GetHResult());
-
-    CExc two(L"[%1] [%2] [%3]", L"a", L"b", E_FAIL);
-    EXPECT_EQ(L"[a] [b] [%3]", two.GetFullText());
-
-    two.AddMessage(121);
-    two.AddMessage(115, L"h");
-    two.AddMessage(115, L"h", L"u");
-    two.AddMessage(L"%1%2%3%4", L"1", L"2", L"3", L"4");
-    two.SetHResult(static_cast<HRESULT>(0x80070003));
-    EXPECT_EQ(L"1234\r\n"
-              L"Connecting to a remote host. Host: [h]. Specified account: [u].\r\n"
-              L"Connecting to a remote host. Host: [h]. Specified account: [%2].\r\n"
-              L"Installing agent.\r\n"
-              L"[a] [b] [%3]",
-              two.GetFullText());
-    EXPECT_EQ(static_cast<HRESULT>(0x80070003), two.GetHResult());
-}
-
 // The line a system code contributes, built from the parts the caller can check separately.
 std::wstring SystemLine(const wchar_t* prefix, DWORD code, const wchar_t* decimal)
 {
@@ -150,35 +116,6 @@ TEST(CWin32Exc, AddsTheSystemTextAndTheSignedCode)
 
     CWin32Exc success(0);
     EXPECT_EQ(0, success.GetHResult());
-}
-
-TEST(CWin32Exc, CodeWithoutSystemTextLeavesTheTextEmpty)
-{
-    ASSERT_EQ(L"", GetWin32ErrorText(0x2FFFFFFF));
-    EXPECT_EQ(L"Win32 error: Code: 805306367", CWin32Exc(0x2FFFFFFF).GetFullText());
-}
-
-TEST(CWin32Exc, SentenceFormsPutTheSentenceBeforeTheSystemLine)
-{
-    const std::wstring line = SystemLine(L"Win32 error:", 2, L"2");
-    const struct
-    {
-        CWin32Exc e;
-        const wchar_t* sentence;
-    } cases[] = {
-        {CWin32Exc(L"text", 2), L"text"},
-        {CWin32Exc(L"[%1]", L"a", 2), L"[a]"},
-        {CWin32Exc(L"[%1][%2]", L"a", L"b", 2), L"[a][b]"},
-        {CWin32Exc(121, 2), L"Installing agent."},
-        {CWin32Exc(139, L"v", 2), L"Cannot get the registry value [v]."},
-    };
-    for (const auto& c : cases)
-    {
-        ASSERT_EQ(2u, c.e.GetMessages().size()) << c.sentence;
-        EXPECT_EQ(c.sentence, c.e.GetMessages().front());
-        EXPECT_EQ(line, c.e.GetMessages().back()) << c.sentence;
-        EXPECT_EQ(static_cast<HRESULT>(0x80070002), c.e.GetHResult()) << c.sentence;
-    }
 }
 
 TEST(CWin32Exc, TakesTheCodeFromGetLastErrorWhenAsked)

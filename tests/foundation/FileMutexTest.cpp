@@ -66,13 +66,6 @@ TEST(FileMutex, ExcludesAnotherProcessAndTimesOutAfterTheGivenAttempts)
     CheckExclusionBetweenProcesses(dir / L"install.lck");
 }
 
-TEST(FileMutex, ExcludesAnotherProcessThroughAUncShare)
-{
-    CUncShare share;
-    SKIP_WITHOUT_UNC(share);
-    CheckExclusionBetweenProcesses(share.UncPath() + L"\\install.lck");
-}
-
 TEST(FileMutex, WithoutLimitWaitsForTheHolderAndOutlivesAKilledOne)
 {
     CScratchFolder dir;

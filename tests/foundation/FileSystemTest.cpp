@@ -48,20 +48,6 @@ TEST(PathText, SplitStripJoinAndExtend)
         EXPECT_EQ(ToExtendedPath(c.in), c.out) << c.in;
 }
 
-TEST(ModuleFile, PathAndNameOfLoadedModules)
-{
-    std::wstring self = GetModuleName();
-    std::transform(self.begin(), self.end(), self.begin(), towlower);
-    EXPECT_EQ(self, L"foundation_files_tests.exe");
-    std::wstring kernel = GetModulePath(GetModuleHandleW(L"kernel32.dll"));
-    std::transform(kernel.begin(), kernel.end(), kernel.begin(), towlower);
-    EXPECT_NE(kernel.find(L"\\kernel32.dll"), std::wstring::npos) << kernel;
-
-    CWin32Exc e = Raised<CWin32Exc>([] { GetModulePath(reinterpret_cast<HMODULE>(0x1230)); });
-    EXPECT_EQ(FirstSentence(e), L"GetModuleFileNameW() failed.");
-    EXPECT_NE(e.GetCode(), 0u);
-}
-
 TEST(FileExistsAndEnumFolder, SeeFilesAndFoldersAndNeverRaise)
 {
     CScratchFolder dir;
@@ -127,6 +113,19 @@ TEST(CreateFolderTree, FailuresNameEveryLevelAndTheFailingCall)
                                  L"Cannot create folder [" + blocker + L"].",
                                  L"CreateDirectoryW(" + ToExtendedPath(blocker) + L") failed."},
                                 ERROR_ALREADY_EXISTS);
+
+    // Paths no folder layout needs (thousands of new levels, a megabyte of text) fail before
+    // anything is created, with one sentence and the system's own reason.
+    std::wstring manyLevels = dir / L"deep";
+    for (int i = 0; i < 3000; ++i)
+        manyLevels += L"\\d";
+    const std::wstring huge = dir / std::wstring(1 << 20, L'h');
+    for (const std::wstring& path : {manyLevels, huge})
+    {
+        CWin32Exc refused = Raised<CWin32Exc>([&] { CreateFolderTree(path); });
+        ExpectSentencesAndWin32Line(refused, {L"Cannot create folder [" + path + L"]."}, ERROR_FILENAME_EXCED_RANGE);
+        EXPECT_FALSE(FileExists(dir / L"deep"));
+    }
 }
 
 TEST(RemoveFileAndResetReadOnly, ReadOnlyMissingAndBusyFiles)

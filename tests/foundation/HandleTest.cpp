@@ -28,39 +28,6 @@ protected:
     void SetUp() override { g_closed.clear(); }
 };
 
-TEST_F(HandleOwner, ClosesOnceOnEveryPath)
-{
-    {
-        CProbe a(H(1));
-        CProbe b(std::move(a));
-        EXPECT_FALSE(a.valid());
-        CProbe c(H(2));
-        c = std::move(b);  // closes 2, takes 1
-        EXPECT_EQ(H(1), c.get());
-        *c.put() = H(3);  // put() closes 1 first
-        c.reset(H(4));    // closes 3
-        HANDLE released = c.release();
-        EXPECT_EQ(H(4), released);
-        c.reset(H(5));
-    }  // closes 5
-    EXPECT_EQ((std::vector<HANDLE>{H(2), H(1), H(3), H(5)}), g_closed);
-}
-
-TEST_F(HandleOwner, InvalidValueIsNeverClosed)
-{
-    {
-        CProbe empty;
-        CProbe null(nullptr);
-        CProbeMinusOne minusOneEmpty;
-        CProbeMinusOne minusOne(INVALID_HANDLE_VALUE);
-        CProbeMinusOne zero(nullptr);  // 0 is a valid value for this kind
-        EXPECT_FALSE(empty.valid());
-        EXPECT_FALSE(minusOne.valid());
-        EXPECT_TRUE(zero.valid());
-    }
-    EXPECT_EQ((std::vector<HANDLE>{nullptr}), g_closed);
-}
-
 TEST_F(HandleOwner, ClosingKeepsTheLastError)
 {
     CProbe h(H(7));

@@ -164,41 +164,6 @@ TEST_F(LogFileFixture, UnwritablePathDropsTheLineQuietly)
     EXPECT_FALSE(FileExists(plainFile + L"\\below.log"));
 }
 
-TEST_F(LogFileFixture, NoneLevelWritesNothingNotEvenTheBanner)
-{
-    std::wstring path = PathOf(L"none.log");
-    CLog log;
-    InitLogging(log, 0, path);
-    log.Error(L"not written");
-    EXPECT_FALSE(FileExists(path));
-}
-
-TEST_F(LogFileFixture, InitLoggingWritesRuleAndVersionBanner)
-{
-    std::wstring path = PathOf(L"banner.log");
-    CLog log;
-    InitLogging(log, 1, path);
-    log.Trace(L"trace is below information");
-    log.Info(L"after");
-
-    std::wstring module = GetModuleFilePath();
-    std::wstring name = module.substr(module.find_last_of(L'\\') + 1);
-    std::string version = std::to_string(NIMBO_VERSION_MAJOR) + "." + std::to_string(NIMBO_VERSION_MINOR) + "." +
-                          std::to_string(NIMBO_VERSION_REVISION) + "." + std::to_string(NIMBO_VERSION_BUILD);
-    EXPECT_EQ((std::vector<std::string>{
-                  "Info  " + std::string(82, '='),
-                  "Info  Guest agent control version info",
-                  "Info  {",
-                  "Info  Module name: [" + Narrow(name) + "].",
-                  "Info  Module path: [" + Narrow(module) + "].",
-                  "Info  Module version: [" + version + "].",
-                  "Info  }",
-                  "Info  after",
-              }),
-              LinesAfterTimestamps(path));
-    EXPECT_EQ(L"foundation_log_tests.exe", name);
-}
-
 TEST_F(LogFileFixture, ConcurrentLinesOfOneLoggerAreNeverMixed)
 {
     std::wstring path = PathOf(L"threads.log");

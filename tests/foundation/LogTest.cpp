@@ -9,61 +9,20 @@
 
 #include "foundation/Exc.h"
 #include "foundation/Log.h"
+#include "tests/foundation/LogRecorder.h"
 
 using namespace util;
 
 namespace
 {
-struct SRecordedLine
-{
-    int level;
-    int depth;
-    std::wstring text;
-};
-
-// Keeps every line it is handed, with the depth that the file writer does not show.
-class CRecordingWriter : public CLogWriter
-{
-public:
-    std::vector<SRecordedLine> lines;
-
-    std::vector<std::wstring> Texts() const
-    {
-        std::vector<std::wstring> texts;
-        for (const SRecordedLine& line : lines)
-            texts.push_back(line.text);
-        return texts;
-    }
-
-protected:
-    void Write(int level, const LogTags&, int depth, const std::wstring& text) override
-    {
-        lines.push_back({level, depth, text});
-    }
-};
-
+// Lines as "<level letter><depth> <text>" (tests/foundation/LogRecorder.h).
 struct LogFixture : ::testing::Test
 {
-    std::shared_ptr<CLog> log = std::make_shared<CLog>();
-    std::shared_ptr<CRecordingWriter> writer = std::make_shared<CRecordingWriter>();
-
-    void SetUp() override
-    {
-        log->SetWriter(writer);
-        log->SetLevel(LogTrace);
-    }
-
-    // (depth, text) of every recorded line, for comparing a whole sequence at once.
-    std::vector<std::pair<int, std::wstring>> DepthsAndTexts() const
-    {
-        std::vector<std::pair<int, std::wstring>> result;
-        for (const SRecordedLine& line : writer->lines)
-            result.emplace_back(line.depth, line.text);
-        return result;
-    }
+    std::shared_ptr<logtest::CLogRecorder> writer = std::make_shared<logtest::CLogRecorder>();
+    std::shared_ptr<CLog> log = logtest::RecordingLog(writer);
 };
 
-using DepthText = std::vector<std::pair<int, std::wstring>>;
+using Lines = std::vector<std::wstring>;
 }
 
 TEST_F(LogFixture, LineIsWrittenOnlyAtOrAboveTheMinimumLevel)
@@ -82,18 +41,6 @@ TEST_F(LogFixture, LineIsWrittenOnlyAtOrAboveTheMinimumLevel)
         EXPECT_EQ(minimum <= 1, log->IsTraceEnabled()) << "minimum level " << minimum;
         EXPECT_EQ(minimum <= 2, log->IsInfoEnabled()) << "minimum level " << minimum;
     }
-}
-
-TEST(Log, WithoutWriterNothingIsEnabled)
-{
-    CLog log;
-    log.SetLevel(LogTrace);
-    EXPECT_FALSE(log.IsEnabled(LogError));
-    auto writer = std::make_shared<CRecordingWriter>();
-    log.SetWriter(writer);
-    log.SetWriter(nullptr);
-    log.Error(L"goes nowhere either");
-    EXPECT_TRUE(writer->lines.empty());
 }
 
 TEST(Log, ComLevelMapsToMinimumLevel)
@@ -130,19 +77,6 @@ TEST_F(LogFixture, MessageIsSplitIntoLinesAtLineFeeds)
     }
 }
 
-TEST_F(LogFixture, IdsAndPatternsAreFilledIn)
-{
-    log->Info(115, L"srv01", L"admin");
-    log->Warning(L"Retry [%1] of [%2].", std::wstring(L"a"), L"b");
-    log->Error(245);
-    EXPECT_EQ((std::vector<std::wstring>{
-                  L"Connecting to a remote host. Host: [srv01]. Specified account: [admin].",
-                  L"Retry [a] of [b].",
-                  L"Guest agent control version info",
-              }),
-              writer->Texts());
-}
-
 TEST_F(LogFixture, DepthNeverGoesBelowZero)
 {
     EXPECT_EQ(0, log->Indent(-1));
@@ -161,37 +95,17 @@ TEST_F(LogFixture, ExceptionSentencesFollowTheMessageOneLevelDeeper)
     log->SetDepth(2);
     log->Error(e, 101, L"srv01", L"admin");
     log->Warning(e);
-    EXPECT_EQ((DepthText{
-                  {2, L"Cannot connect to the host's administrative share. Host:  [srv01]. Account: [admin]."},
-                  {3, L"Cannot install agent."},
-                  {3, L"middle"},
-                  {3, L"inner"},
-                  {3, L"Cannot install agent."},
-                  {3, L"middle"},
-                  {3, L"inner"},
+    EXPECT_EQ((Lines{
+                  L"E2 Cannot connect to the host's administrative share. Host:  [srv01]. Account: [admin].",
+                  L"E3 Cannot install agent.",
+                  L"E3 middle",
+                  L"E3 inner",
+                  L"W3 Cannot install agent.",
+                  L"W3 middle",
+                  L"W3 inner",
               }),
-              DepthsAndTexts());
-    EXPECT_EQ(LogError, writer->lines[0].level);
-    EXPECT_EQ(LogError, writer->lines[3].level);
-    EXPECT_EQ(LogWarning, writer->lines[4].level);
+              writer->lines);
     EXPECT_EQ(2, log->GetDepth());
-}
-
-// The Win32 line carries the system text with its CR LF in the middle: it becomes two lines.
-TEST_F(LogFixture, SystemErrorLineIsSplitAtTheSystemTextsLineBreak)
-{
-    std::wstring systemText = GetWin32ErrorText(ERROR_ACCESS_DENIED);
-    ASSERT_GE(systemText.size(), 2u);
-    ASSERT_EQ(L"\r\n", systemText.substr(systemText.size() - 2));
-    CWin32Exc e(L"Cannot delete file [%1].", L"C:\\x", ERROR_ACCESS_DENIED);
-    log->Error(e, L"outer");
-    EXPECT_EQ((DepthText{
-                  {0, L"outer"},
-                  {1, L"Cannot delete file [C:\\x]."},
-                  {1, L"Win32 error:" + systemText.substr(0, systemText.size() - 2)},
-                  {1, L" Code: 5"},
-              }),
-              DepthsAndTexts());
 }
 
 TEST_F(LogFixture, ScopeClosesWithOkAtItsOpeningDepth)
@@ -202,8 +116,7 @@ TEST_F(LogFixture, ScopeClosesWithOkAtItsOpeningDepth)
         log->Info(L"inside");
         scope.Ok();
     }
-    EXPECT_EQ((DepthText{{2, L"Installing agent."}, {3, L"inside"}, {2, L"Installing agent.Ok."}}),
-              DepthsAndTexts());
+    EXPECT_EQ((Lines{L"I2 Installing agent.", L"I3 inside", L"I2 Installing agent.Ok."}), writer->lines);
     EXPECT_EQ(1, log->GetDepth());
 }
 
@@ -220,18 +133,15 @@ TEST_F(LogFixture, ScopeLeftByExceptionClosesWithFailed)
         log->Error(e, 122);
     }
     const std::wstring open = L"Connecting to a remote host. Host: [srv01]. Specified account: [admin].";
-    EXPECT_EQ((DepthText{
-                  {1, open},
-                  {3, L"Collecting guest  metrics."},
-                  {3, L"Collecting guest  metrics.Failed."},
-                  {1, open + L"Failed."},
-                  {0, L"Cannot install agent."},
-                  {1, L"boom"},
+    EXPECT_EQ((Lines{
+                  L"I1 " + open,
+                  L"T3 Collecting guest  metrics.",
+                  L"T3 Collecting guest  metrics.Failed.",
+                  L"I1 " + open + L"Failed.",
+                  L"E0 Cannot install agent.",
+                  L"E1 boom",
               }),
-              DepthsAndTexts());
-    EXPECT_EQ(LogInfo, writer->lines[0].level);
-    EXPECT_EQ(LogTrace, writer->lines[1].level);
-    EXPECT_EQ(LogTrace, writer->lines[2].level);
+              writer->lines);
     EXPECT_EQ(0, log->GetDepth());
 }
 
@@ -247,18 +157,7 @@ TEST_F(LogFixture, ScopeBelowTheMinimumLevelIsInert)
         CLogScope scope(*log, LogTrace, L"plain text");
         scope.Ok();
     }
-    EXPECT_EQ((DepthText{{0, L"inside"}}), DepthsAndTexts());
-}
-
-TEST_F(LogFixture, VersionBannerModuleLinesAreOneLevelDeeper)
-{
-    log->SetDepth(2);
-    WriteVersionBanner(*log, L"title");
-    std::vector<int> depths;
-    for (const SRecordedLine& line : writer->lines)
-        depths.push_back(line.depth);
-    EXPECT_EQ((std::vector<int>{2, 2, 3, 3, 3, 2}), depths);
-    EXPECT_EQ(2, log->GetDepth());
+    EXPECT_EQ((Lines{L"I0 inside"}), writer->lines);
 }
 
 // A message with its exception is one group: another thread's lines never land inside it.

@@ -78,25 +78,6 @@ protected:
     bool comInitialized = false;
 };
 
-TEST_F(ComObjectTest, QueryInterfaceAnswersListedAndImpliedInterfacesOnlyWithOneIdentity)
-{
-    CComPtr<INimboGuestMetrics> metrics;
-    ASSERT_EQ(S_OK, comfw::CreateInstance<CTestMetrics>(IID_INimboGuestMetrics, metrics.put_void()));
-    IUnknown* identity = Identity(metrics.get());
-    for (const IID* iid : {&IID_IUnknown, &IID_IDispatch, &IID_INimboGuestMetrics, &IID_ISupportErrorInfo,
-                           &IID_INimboGATest})
-    {
-        CComPtr<IUnknown> found;
-        EXPECT_EQ(S_OK, metrics->QueryInterface(*iid, found.put_void()));
-        ASSERT_TRUE(found);
-        EXPECT_EQ(identity, Identity(found.get()));
-    }
-    ExpectRefused(metrics.get(), {&IID_INimboGAConnection, &IID_IClassFactory, &IID_IConnectionPointContainer,
-                                  &DIID_INimboRemoteConsoleEvtDistrib, &IID_IMarshal, &IID_NULL});
-    EXPECT_EQ(E_POINTER, metrics->QueryInterface(IID_IUnknown, nullptr));
-    EXPECT_EQ(1u, RefCount(metrics.get()));
-}
-
 TEST_F(ComObjectTest, ErrorInfoIsSupportedForTheDualInterfacesOnly)
 {
     CComPtr<ISupportErrorInfo> errorInfo;
@@ -111,29 +92,6 @@ TEST_F(ComObjectTest, ErrorInfoIsSupportedForTheDualInterfacesOnly)
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.expected, errorInfo->InterfaceSupportsErrorInfo(*c.iid));
-}
-
-TEST_F(ComObjectTest, ReferenceCountsRiseAndFallAndTheLastReleaseDestroys)
-{
-    INimboGuestMetrics* metrics = nullptr;
-    ASSERT_EQ(S_OK, comfw::CreateInstance<CTestMetrics>(IID_INimboGuestMetrics, reinterpret_cast<void**>(&metrics)));
-    EXPECT_EQ(1, g_liveMetrics);
-    EXPECT_EQ(2u, metrics->AddRef());
-    EXPECT_EQ(1u, metrics->Release());
-    EXPECT_EQ(1, g_liveMetrics);
-    EXPECT_EQ(0u, metrics->Release());
-    EXPECT_EQ(0, g_liveMetrics);
-}
-
-TEST_F(ComObjectTest, EveryLiveObjectHoldsOneModuleLock)
-{
-    CComPtr<IUnknown> first, second;
-    ASSERT_EQ(S_OK, comfw::CreateInstance<CTestMetrics>(IID_IUnknown, first.put_void()));
-    EXPECT_EQ(baseLocks + 1, LockCount());
-    ASSERT_EQ(S_OK, comfw::CreateInstance<CTestContainer>(IID_IUnknown, second.put_void()));
-    EXPECT_EQ(baseLocks + 2, LockCount());
-    first.reset();
-    EXPECT_EQ(baseLocks + 1, LockCount());
 }
 
 TEST_F(ComObjectTest, FailingFinalConstructionDestroysTheObjectAndReturnsItsResult)
@@ -158,117 +116,6 @@ TEST_F(ComObjectTest, MultiThreadedCountSurvivesConcurrentAddRefAndRelease)
     for (auto& t : threads)
         t.join();
     EXPECT_EQ(1u, RefCount(container.get()));
-}
-
-TEST_F(ComObjectTest, AggregatedObjectDelegatesToTheOuterObject)
-{
-    COuter outer;
-    ASSERT_EQ(S_OK, comfw::CreateAggregatable<CTestMetrics>(&outer, IID_IUnknown, reinterpret_cast<void**>(&outer.inner)));
-    ASSERT_NE(nullptr, outer.inner);
-    EXPECT_EQ(1, g_liveMetrics);
-    EXPECT_EQ(baseLocks + 1, LockCount());
-    EXPECT_NE(static_cast<IUnknown*>(&outer), outer.inner);
-
-    INimboGuestMetrics* metrics = nullptr;
-    ASSERT_EQ(S_OK, outer.inner->QueryInterface(IID_INimboGuestMetrics, reinterpret_cast<void**>(&metrics)));
-    EXPECT_EQ(2u, outer.refs) << "the interface's reference goes to the outer object";
-    EXPECT_EQ(static_cast<IUnknown*>(&outer), Identity(metrics));
-    CComPtr<IDispatch> dispatch;
-    EXPECT_EQ(S_OK, metrics->QueryInterface(IID_IDispatch, dispatch.put_void())) << "found through the outer object";
-    dispatch.reset();
-    metrics->Release();
-    EXPECT_EQ(1u, outer.refs);
-
-    EXPECT_EQ(0u, outer.inner->Release());
-    EXPECT_EQ(0, g_liveMetrics);
-}
-
-// Dispatch: names and calls resolved through the type library.
-TEST_F(ComObjectTest, GetIDsOfNamesResolvesMembersThroughTheTypeLibrary)
-{
-    CComPtr<IDispatch> dispatch;
-    ASSERT_EQ(S_OK, comfw::CreateInstance<CTestMetrics>(IID_IDispatch, dispatch.put_void()));
-    UINT count = 0;
-    EXPECT_EQ(S_OK, dispatch->GetTypeInfoCount(&count));
-    EXPECT_EQ(1u, count);
-
-    struct
-    {
-        const wchar_t* name;
-        HRESULT hr;
-        DISPID id;
-    } const cases[] = {
-        {L"GetOsBuild", S_OK, 0x60020000}, {L"ostype", S_OK, 0x60020001}, {L"Supported", S_OK, 0x60020003},
-        {L"DoTest", DISP_E_UNKNOWNNAME, DISPID_UNKNOWN}, {L"NoSuchMember", DISP_E_UNKNOWNNAME, DISPID_UNKNOWN},
-    };
-    for (const auto& c : cases)
-    {
-        LPOLESTR name = const_cast<LPOLESTR>(c.name);
-        DISPID id = 0;
-        EXPECT_EQ(c.hr, dispatch->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id)) << c.name;
-        EXPECT_EQ(c.id, id) << c.name;
-    }
-    LPOLESTR name = const_cast<LPOLESTR>(L"OsType");
-    DISPID id = 0;
-    EXPECT_EQ(DISP_E_UNKNOWNINTERFACE, dispatch->GetIDsOfNames(IID_IUnknown, &name, 1, LOCALE_USER_DEFAULT, &id));
-}
-
-TEST_F(ComObjectTest, InvokeCallsTheVtableMember)
-{
-    CComPtr<IDispatch> dispatch;
-    ASSERT_EQ(S_OK, comfw::CreateInstance<CTestMetrics>(IID_IDispatch, dispatch.put_void(), ENimboOsVista));
-    DISPPARAMS none = {};
-
-    VARIANT osType;
-    VariantInit(&osType);
-    EXPECT_EQ(S_OK, dispatch->Invoke(0x60020001, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, &osType,
-                                     nullptr, nullptr));
-    EXPECT_EQ(VT_I4, V_VT(&osType));
-    EXPECT_EQ(ENimboOsVista, V_I4(&osType));
-
-    VARIANT supported;
-    VariantInit(&supported);
-    EXPECT_EQ(S_OK, dispatch->Invoke(0x60020003, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none,
-                                     &supported, nullptr, nullptr));
-    EXPECT_EQ(VT_BOOL, V_VT(&supported));
-    EXPECT_EQ(VARIANT_TRUE, V_BOOL(&supported));
-
-    EXPECT_EQ(DISP_E_MEMBERNOTFOUND, dispatch->Invoke(0x60020009, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD,
-                                                      &none, nullptr, nullptr, nullptr));
-    EXPECT_EQ(DISP_E_UNKNOWNINTERFACE, dispatch->Invoke(0x60020001, IID_IUnknown, LOCALE_USER_DEFAULT,
-                                                        DISPATCH_PROPERTYGET, &none, nullptr, nullptr, nullptr));
-}
-
-// The standard class object.
-HRESULT CreateTestMetrics(IUnknown* outer, REFIID iid, void** ppv)
-{
-    return comfw::CreateAggregatable<CTestMetrics>(outer, iid, ppv);
-}
-
-TEST_F(ComObjectTest, ClassFactoryLocksTheModuleOnlyForClientsAndRefusesAggregatedInterfaces)
-{
-    IClassFactory* cached = nullptr;
-    ASSERT_EQ(S_OK, comfw::CClassFactory::Create(&CreateTestMetrics, &cached));
-    EXPECT_EQ(baseLocks, LockCount()) << "the cache's own reference keeps nothing loaded";
-    {
-        CComPtr<IClassFactory> client;
-        ASSERT_EQ(S_OK, cached->QueryInterface(IID_IClassFactory, client.put_void()));
-        EXPECT_EQ(baseLocks + 1, LockCount());
-        EXPECT_EQ(S_OK, client->LockServer(TRUE));
-        EXPECT_EQ(baseLocks + 2, LockCount());
-        EXPECT_EQ(S_OK, client->LockServer(FALSE));
-        CComPtr<INimboGuestMetrics> metrics;
-        EXPECT_EQ(S_OK, client->CreateInstance(nullptr, IID_INimboGuestMetrics, metrics.put_void()));
-        EXPECT_EQ(baseLocks + 2, LockCount());
-    }
-    EXPECT_EQ(baseLocks, LockCount());
-
-    // An aggregate may ask only for the inner IUnknown; the object is not left behind.
-    COuter outer;
-    void* out = reinterpret_cast<void*>(1);
-    EXPECT_EQ(CLASS_E_NOAGGREGATION, cached->CreateInstance(&outer, IID_INimboGuestMetrics, &out));
-    EXPECT_EQ(nullptr, out);
-    EXPECT_EQ(0u, cached->Release());
 }
 
 }

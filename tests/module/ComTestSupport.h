@@ -30,15 +30,6 @@ public:
     IUnknown* inner = nullptr;
 };
 
-inline IUnknown* Identity(IUnknown* object)
-{
-    IUnknown* identity = nullptr;
-    EXPECT_EQ(S_OK, object->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity)));
-    if (identity)
-        identity->Release();
-    return identity;
-}
-
 inline ULONG RefCount(IUnknown* object)
 {
     object->AddRef();

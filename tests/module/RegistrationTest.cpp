@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <oleauto.h>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace
@@ -185,34 +186,55 @@ TEST_F(RegistrationTest, RegistrationLeavesTheThreadLocaleAsItWas)
 }
 }
 
-namespace
-{
-// A copy of the DLL whose full path does not fit the classic 260-character buffer.
-TEST(RegistrationLongPathTest, PathFillingTheBufferFailsWithInsufficientBuffer)
+// Registration of a copy of the DLL in folders an installer may choose, through the entry
+// points called the way installers call them: on a thread that never initialised COM. The
+// registered server path must be the copy's path exactly; a path that does not fit the
+// classic 260-character buffer is refused.
+TEST_F(RegistrationTest, CopyInAnOddFolderRegistersItsExactPathWithoutCom)
 {
     wchar_t temp[MAX_PATH];
     ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
-    std::wstring dir = std::wstring(temp) + L"nimbo_module_long_path";
-    CreateDirectoryW(dir.c_str(), nullptr);
-    const std::wstring name = L"\\NimboGuestAgentCtrl.dll";
-    while (dir.size() + name.size() < MAX_PATH + 20)
+    std::wstring longFolder = std::wstring(temp) + L"nimbo_module_long_path";
+    while (longFolder.size() < MAX_PATH)
+        longFolder += L"\\" + std::wstring(60, L'd');
+    const struct
     {
-        dir += L"\\" + std::wstring(60, L'd');
-        CreateDirectoryW(dir.c_str(), nullptr);
-    }
-    const std::wstring copy = dir + name;
-    ASSERT_TRUE(CopyFileW(NIMBO_TEST_DLL, copy.c_str(), FALSE)) << GetLastError();
-    HMODULE dll = LoadLibraryW(copy.c_str());
-    ASSERT_NE(nullptr, dll) << GetLastError();
-    using ServerFn = HRESULT(STDAPICALLTYPE*)();
-    const char* const exports[] = {"DllRegisterServer", "DllUnregisterServer"};
-    for (const char* exportName : exports)
+        std::wstring folder;
+        HRESULT hr;
+    } cases[] = {
+        {std::wstring(temp) + L"nimbo_O'Brien's app", S_OK},
+        {std::wstring(temp) + L"nimbo Program Files (x86)\\Backup  Tool", S_OK},
+        {std::wstring(temp) + L"nimbo_Donn\u00e9es_\u00fcnic\u00f8de_\u0416", S_OK},
+        {longFolder, HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER)},
+    };
+    for (const auto& c : cases)
     {
-        auto fn = reinterpret_cast<ServerFn>(reinterpret_cast<void*>(GetProcAddress(dll, exportName)));
-        ASSERT_NE(nullptr, fn) << exportName;
-        EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER), fn()) << exportName;
+        SCOPED_TRACE(testing::Message() << c.folder.size() << " characters");
+        for (size_t k = c.folder.find(L'\\', 3); k != std::wstring::npos; k = c.folder.find(L'\\', k + 1))
+            CreateDirectoryW(c.folder.substr(0, k).c_str(), nullptr);
+        CreateDirectoryW(c.folder.c_str(), nullptr);
+        const std::wstring copy = c.folder + L"\\NimboGuestAgentCtrl.dll";
+        ASSERT_TRUE(CopyFileW(dllPath.c_str(), copy.c_str(), FALSE)) << GetLastError();
+        HMODULE copyDll = LoadLibraryW(copy.c_str());
+        ASSERT_NE(nullptr, copyDll) << GetLastError();
+        HRESULT registered = E_UNEXPECTED, unregistered = E_UNEXPECTED;
+        std::vector<std::wstring> servers;
+        std::thread([&] {
+            auto call = [&](const char* name) {
+                return reinterpret_cast<ServerFn>(reinterpret_cast<void*>(GetProcAddress(copyDll, name)))();
+            };
+            registered = call("DllRegisterServer");
+            for (const SClassScript& script : kScripts)
+                servers.push_back(Value(L"CLSID\\" + script.clsid + L"\\InprocServer32", nullptr));
+            unregistered = call("DllUnregisterServer");
+        }).join();
+        EXPECT_EQ(c.hr, registered);
+        EXPECT_EQ(c.hr, unregistered);
+        if (c.hr == S_OK)
+        {
+            EXPECT_EQ(std::vector<std::wstring>(3, copy), servers);
+        }
+        FreeLibrary(copyDll);
+        DeleteFileW(copy.c_str());
     }
-    FreeLibrary(dll);
-    DeleteFileW(copy.c_str());
-}
 }

@@ -117,20 +117,6 @@ TEST(GuestOsInfo, LogsTheServerInformationAndThePlatformAtInformationLevel)
     EXPECT_TRUE(r.recorder->Texts(util::LogTrace).empty());
 }
 
-TEST(GuestOsInfo, TracesTheRegistryReadInsideItsScope)
-{
-    SCollected r = Collect(Guest("6.0", "0x1003", Architecture("x86")), util::LogTrace);
-    EXPECT_FALSE(r.info->IsServer());
-    const std::vector<std::wstring> expected = {
-        L"Collecting information about the guest's platform type.",
-        L"PROCESSOR_ARCHITECTURE: [x86]",
-        L"PROCESSOR_ARCHITEW6432: []",
-        L"Collecting information about the guest's platform type.Ok.",
-    };
-    EXPECT_EQ(r.recorder->Texts(util::LogTrace), expected);
-    EXPECT_TRUE(r.recorder->Has(util::LogInfo, L"Target host is a workstation."));
-}
-
 TEST(GuestOsInfo, PlatformFollowsTheArchitectureNamesIgnoringCase)
 {
     struct SCase
@@ -199,13 +185,6 @@ TEST(GuestOsInfo, FailuresCarryTheCodeAndTheSentenceOfTheFailedStep)
         ExpectWin32Sentences(Raised<CWin32Exc>([&] { Collect(c.description); }), c.code, {kCannotCollect, c.sentence});
         EXPECT_EQ(sim::RegOpenKeyCount(), keysBefore);
     }
-}
-
-TEST(GuestOsInfo, OldVersionsNeverTouchTheRegistry)
-{
-    SCollected r = Collect(Guest("4.0", "0x1003", "fail.RegConnectRegistryW = 5\n"));
-    EXPECT_EQ(r.info->GetOsType(), ENimboOsNT);
-    EXPECT_EQ(r.info->GetPlatform(), ENimboX86);
 }
 
 TEST(GuestOsInfo, FailedRegistryReadClosesItsScopeAsFailedAndKeepsTheServerFacts)

@@ -46,53 +46,6 @@ TEST(MultiString, HoldsEveryNameWithItsZeroAndEndsInTwoZeros)
     EXPECT_TRUE(remote::MakeMultiString({}).empty());
 }
 
-TEST(RemoteScm, CreateServicePassesTheRegistrationAsGiven)
-{
-    struct SCase
-    {
-        const wchar_t* name;
-        std::vector<std::wstring> dependencies;
-        const wchar_t* account;
-        const wchar_t* password;
-        bool autoStart;
-    } cases[] = {
-        {L"SvcLocalSystem", {}, L"", L"ignored", true},
-        {L"SvcAccount", {L"Tcpip", L"RpcSs"}, L"DOMAIN\\backup", L"p w", false},
-        {L"Svc Odd $#&()[]%1 \x0421\x043B\x0443\x0436\x0431\x0430", {L"One"}, L".\\admin", L"", true},
-        {nullptr, {}, L"", L"", false},  // the longest name a service may have
-    };
-    const std::wstring longest(256, L'n');
-    UseGuests("[guest scmguest]\n");
-    const unsigned handlesBefore = sim::ScmOpenHandleCount();
-    for (const auto& c : cases)
-    {
-        const std::wstring name = c.name ? c.name : longest;
-        const std::wstring display = c.name ? L"Display " + name : name;
-        SCOPED_TRACE(name);
-        EXPECT_EQ(name, OpenScm()
-                            ->CreateService(name, display, L"C:\\Agent\\agent.exe -x", c.dependencies, c.account,
-                                            c.password, c.autoStart, SERVICE_ALL_ACCESS)
-                            ->GetName());
-        const sim::SServiceRecord r = Record(name);
-        EXPECT_EQ(r.displayName, display);
-        EXPECT_EQ(r.binaryPath, L"C:\\Agent\\agent.exe -x");
-        EXPECT_EQ(r.serviceType, DWORD(SERVICE_WIN32_OWN_PROCESS));
-        EXPECT_EQ(r.startType, DWORD(c.autoStart ? SERVICE_AUTO_START : SERVICE_DEMAND_START));
-        EXPECT_EQ(r.errorControl, DWORD(SERVICE_ERROR_NORMAL));
-        const bool localSystem = std::wstring(c.account).empty();
-        EXPECT_EQ(r.hasAccount, !localSystem);
-        EXPECT_EQ(r.hasPassword, !localSystem);
-        if (!localSystem)
-        {
-            EXPECT_EQ(r.account, c.account);
-            EXPECT_EQ(r.password, c.password);
-        }
-        EXPECT_EQ(r.hasDependencies, !c.dependencies.empty());
-        EXPECT_EQ(r.dependencies, c.dependencies);
-    }
-    EXPECT_EQ(sim::ScmOpenHandleCount(), handlesBefore);
-}
-
 TEST(RemoteScm, ServiceStaysUsableAfterItsManagerIsGone)
 {
     UseGuests("[guest scmguest]\nservice = Agent|stopped\n");
@@ -105,19 +58,6 @@ TEST(RemoteScm, ServiceStaysUsableAfterItsManagerIsGone)
         EXPECT_EQ(service->GetPollInterval(), 1u);
     }
     EXPECT_EQ(sim::ScmOpenHandleCount(), handlesBefore);
-}
-
-TEST(RemoteScm, DeletedServiceGoesWithItsLastHandle)
-{
-    UseGuests("[guest scmguest]\nservice = Agent|stopped\n");
-    {
-        auto scm = OpenScm();
-        auto service = scm->OpenService(L"Agent", SERVICE_ALL_ACCESS);
-        service->Delete();
-        EXPECT_TRUE(Record(L"Agent").markedForDelete);
-    }
-    sim::SServiceRecord record;
-    EXPECT_FALSE(sim::ScmFindService(kHost, L"Agent", record));
 }
 
 // state: the service's state in the description; behaviour: its start= or stop= key.
@@ -183,18 +123,6 @@ TEST(RemoteService, StopRequestsOnlyWhenNeededAndAnUnfinishedStopIsNoError)
     }
 }
 
-TEST(RemoteService, PollingWaitsTheIntervalBetweenQueries)
-{
-    UseGuests("[guest scmguest]\nservice = Agent|start_pending\n");
-    auto service = OpenScm()->OpenService(L"Agent", SERVICE_ALL_ACCESS);
-    service->SetPollInterval(100);
-    const DWORD before = GetTickCount();
-    EXPECT_THROW(service->Start(3), CWin32Exc);
-    const DWORD elapsed = GetTickCount() - before;
-    EXPECT_GE(elapsed, 250u);
-    EXPECT_LT(elapsed, 2000u);
-}
-
 // Every failure names the machine and the service, innermost sentence last.
 TEST(RemoteScm, FailuresCarryTheCodeAndTheSentencesOfEachLevel)
 {
@@ -258,20 +186,6 @@ TEST(RemoteScm, FailuresCarryTheCodeAndTheSentencesOfEachLevel)
                              }),
                              c.code, c.sentences);
         EXPECT_EQ(sim::ScmOpenHandleCount(), handlesBefore);
-    }
-}
-
-TEST(RemoteScm, BadServiceNamesAreRefusedWithTheNameInTheText)
-{
-    UseGuests("[guest scmguest]\n");
-    for (const std::wstring& name : {std::wstring(257, L'n'), std::wstring(L"a/b"), std::wstring(L"a\\b")})
-    {
-        SCOPED_TRACE(name);
-        ExpectWin32Sentences(
-            Raised<CWin32Exc>([&] { OpenScm()->CreateService(name, name, L"C:\\a.exe", {}, L"", L"", false, SERVICE_ALL_ACCESS); }),
-            ERROR_INVALID_NAME,
-            {L"Cannot create service. Machine: [scmguest]. Service name: [" + name +
-             L"]. Service binary path: [C:\\a.exe]. Service account: []."});
     }
 }
 

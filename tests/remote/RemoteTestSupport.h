@@ -1,6 +1,6 @@
 #pragma once
-// Helpers shared by the service control and guest metrics tests: simulated guest files, a log
-// writer that keeps its lines, and checks of a CWin32Exc's sentences.
+// Helpers shared by the service control and guest metrics tests: simulated guest files and
+// checks of a CWin32Exc's sentences.
 
 #include <windows.h>
 
@@ -13,6 +13,7 @@
 
 #include "foundation/Exc.h"
 #include "foundation/Log.h"
+#include "tests/foundation/LogRecorder.h"
 #include "tests/foundation/FilesTestSupport.h"
 
 namespace remote_test
@@ -42,47 +43,8 @@ inline void UseGuests(const std::string& text)
     SetEnvironmentVariableW(L"NIMBO_SIM_GUESTS", path.c_str());
 }
 
-struct SLine
-{
-    int level;
-    std::wstring text;
-};
-
-// Keeps every line handed to it, in order.
-class CLineRecorder : public util::CLogWriter
-{
-public:
-    std::vector<SLine> lines;
-
-    std::vector<std::wstring> Texts(int level) const
-    {
-        std::vector<std::wstring> result;
-        for (const auto& line : lines)
-            if (line.level == level)
-                result.push_back(line.text);
-        return result;
-    }
-    bool Has(int level, const std::wstring& text) const
-    {
-        const std::vector<std::wstring> texts = Texts(level);
-        return std::find(texts.begin(), texts.end(), text) != texts.end();
-    }
-
-protected:
-    void Write(int level, const util::LogTags&, int, const std::wstring& text) override
-    {
-        lines.push_back({level, text});
-    }
-};
-
-inline std::shared_ptr<util::CLog> RecordingLog(const std::shared_ptr<CLineRecorder>& recorder,
-                                                int minimumLevel = util::LogTrace)
-{
-    auto log = std::make_shared<util::CLog>();
-    log->SetWriter(recorder);
-    log->SetLevel(minimumLevel);
-    return log;
-}
+using CLineRecorder = logtest::CLogRecorder;
+using logtest::RecordingLog;
 
 // The exception's sentences are `sentences` followed by the system line of `code`.
 inline void ExpectWin32Sentences(const CWin32Exc& e, DWORD code,

@@ -27,18 +27,16 @@ actual=$(printf '%s\n' "$dump" | awk '
 [ "$actual" = "$expected" ] || bad "exports differ from the four entry points by ordinal:
 $actual"
 
-# Imports: system DLLs only (the C++ runtime and winpthread are linked statically).
+# Imports: system DLLs only (the C++ runtime and winpthread are linked statically), each
+# function present in the oldest Windows the DLL supports.
 allowed='^(KERNEL32|USER32|ADVAPI32|ole32|OLEAUT32|RPCRT4|MPR|NETAPI32|msvcrt|SHLWAPI|VERSION|api-ms-win-.*)\.dll$'
 while read -r name; do
     printf '%s\n' "$name" | grep -qiE "$allowed" || bad "imports non-system DLL $name"
 done < <(printf '%s\n' "$dump" | sed -n 's/^\tDLL Name: //p')
-source "$here/newer_imports.sh"
-while read -r fn; do
-    bad "imports $fn, which Windows XP and Server 2003 do not have"
-done < <(newer_imports "$dump")
+python3 "$here/check_imports.py" "$arch" "$dll" || fail=1
 
 # Resources: type library 1, the registration scripts, the string table and the version.
-resources=$(python3 "$here/pe_resources.py" "$dll") || bad "cannot read resources"
+resources=$(python3 "$here/pe.py" resources "$dll") || bad "cannot read resources"
 for want in 'TYPELIB/1/' '^6/' '^16/1/'; do
     printf '%s\n' "$resources" | grep -q "$want" || bad "resource $want missing"
 done

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/foundation/LogRecorder.h"
 #include "tests/module/ComTestSupport.h"
 #include "NimboGuestAgentCtrl.h"
 #include "foundation/ComTypes.h"
@@ -40,107 +41,17 @@ const SConnectionClass kClasses[] = {
 
 void PrintTo(const SConnectionClass& c, std::ostream* os) { *os << c.name; }
 
-struct SLogLine
-{
-    std::wstring level;
-    std::wstring text;
-};
-
-bool operator==(const SLogLine& a, const SLogLine& b) { return a.level == b.level && a.text == b.text; }
-
-std::string Narrow(const std::wstring& text)
-{
-    std::string result;
-    for (wchar_t c : text)
-        result.push_back(c < 128 ? static_cast<char>(c) : '?');
-    return result;
-}
-
-void PrintTo(const SLogLine& line, std::ostream* os) { *os << Narrow(line.level) << ": " << Narrow(line.text); }
-
-std::wstring ReadFileText(const std::wstring& path)
-{
-    std::string bytes;
-    if (FILE* f = _wfopen(path.c_str(), L"rb"))
-    {
-        char buffer[4096];
-        size_t n;
-        while ((n = fread(buffer, 1, sizeof buffer, f)) > 0)
-            bytes.append(buffer, n);
-        fclose(f);
-    }
-    if (bytes.empty())
-        return std::wstring();
-    int chars = MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
-    std::wstring text(static_cast<size_t>(chars), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), &text[0], chars);
-    return text;
-}
-
-// "[<time stamp>]<level>  <text>" per line.
-std::vector<SLogLine> ReadLog(const std::wstring& path)
-{
-    std::vector<SLogLine> lines;
-    const std::wstring text = ReadFileText(path);
-    size_t start = 0;
-    while (start < text.size())
-    {
-        size_t end = text.find(L"\r\n", start);
-        if (end == std::wstring::npos)
-            end = text.size();
-        std::wstring line = text.substr(start, end - start);
-        start = end + 2;
-        size_t stamp = line.find(L']');
-        size_t gap = line.find(L"  ", stamp);
-        if (line.empty() || line[0] != L'[' || stamp == std::wstring::npos || gap == std::wstring::npos)
-        {
-            lines.push_back({L"?", line});
-            continue;
-        }
-        lines.push_back({line.substr(stamp + 1, gap - stamp - 1), line.substr(gap + 2)});
-    }
-    return lines;
-}
-
-// The log lines from the first line holding `text` on.
-std::vector<SLogLine> From(const std::vector<SLogLine>& lines, const std::wstring& text)
-{
-    for (size_t i = 0; i < lines.size(); ++i)
-        if (lines[i].text == text)
-            return std::vector<SLogLine>(lines.begin() + static_cast<std::ptrdiff_t>(i), lines.end());
-    return {};
-}
-
-bool Contains(const std::vector<SLogLine>& lines, const SLogLine& wanted)
-{
-    for (const auto& line : lines)
-        if (line == wanted)
-            return true;
-    return false;
-}
-
 std::wstring Win32Sentence(DWORD code)
 {
     return L"Win32 error:" + GetWin32ErrorText(code) + L" Code: " + std::to_wstring(code);
 }
 
-// The lines a multi-line sentence becomes in the log (split at LF, CR before it dropped).
-std::vector<SLogLine> AsLogLines(const std::wstring& level, const std::wstring& sentence)
+// "<level word>  <text>" of every line a message becomes in the log file.
+std::vector<std::wstring> InLog(const wchar_t* level, const std::wstring& message)
 {
-    std::vector<SLogLine> lines;
-    size_t start = 0;
-    while (start < sentence.size())
-    {
-        size_t lf = sentence.find(L'\n', start);
-        size_t end = lf == std::wstring::npos ? sentence.size() : lf;
-        std::wstring part = sentence.substr(start, end - start);
-        if (!part.empty() && part.back() == L'\r')
-            part.pop_back();
-        lines.push_back({level, part});
-        if (lf == std::wstring::npos)
-            break;
-        start = lf + 1;
-    }
+    std::vector<std::wstring> lines;
+    for (const std::wstring& line : logtest::LinesOf(message))
+        lines.push_back(std::wstring(level) + L"  " + line);
     return lines;
 }
 
@@ -193,8 +104,7 @@ protected:
             text += L"\n[session]\n" + session;
         FILE* f = _wfopen(path.c_str(), L"wb");
         ASSERT_NE(nullptr, f);
-        std::string bytes = Narrow(text);
-        fwrite(bytes.data(), 1, bytes.size(), f);
+        fwrite(std::string(text.begin(), text.end()).data(), 1, text.size(), f);
         fclose(f);
         ASSERT_TRUE(SetEnvironmentVariableW(L"NIMBO_SIM_GUESTS", path.c_str()));
         sim::Refresh();
@@ -218,6 +128,14 @@ protected:
         if (pwd)
             p = CBstr(std::wstring(pwd));
         return conn->Connect(m.get(), l.get(), p.get());
+    }
+
+    // The log after the rule and the version banner.
+    std::vector<std::wstring> Log() const
+    {
+        const std::vector<std::wstring> lines = logtest::ReadLogFile(logPath);
+        const auto end = std::find(lines.begin(), lines.end(), L"Info  }");
+        return std::vector<std::wstring>(end == lines.end() ? lines.begin() : end + 1, lines.end());
     }
 
     std::wstring logPath;
@@ -267,15 +185,17 @@ TEST_P(GAConnection, ConnectResultErrorInfoAndLog)
         const std::wstring failure = L"Cannot connect to the host's administrative share. Host:  [" +
                                      std::wstring(c.machine) + L"]. Account: [" + c.account + L"].";
         conn.reset();  // also closes the share connection, so the next case starts clean
-        const std::vector<SLogLine> log = From(ReadLog(logPath), announce);
-        ASSERT_FALSE(log.empty()) << "no line announces the connection";
+        const std::vector<std::wstring> log = Log();
 
+        std::vector<std::wstring> expected = InLog(L"Info", announce);
         if (c.win32Code == 0)
         {
             EXPECT_EQ(S_OK, hr);
             EXPECT_FALSE(error.present);
-            EXPECT_TRUE(Contains(log, {L"Info", announce + L"Ok."}));
-            EXPECT_FALSE(Contains(log, {L"Info", announce + L"Failed."}));
+            // Releasing the object cancels the connection it made.
+            const std::wstring cancel = MsgText(120, L"\\\\" + std::wstring(c.machine) + L"\\ADMIN$");
+            for (const std::wstring& line : {announce + L"Ok.", cancel, cancel + L"Ok."})
+                logtest::Append(expected, InLog(L"Info", line));
         }
         else
         {
@@ -284,15 +204,14 @@ TEST_P(GAConnection, ConnectResultErrorInfoAndLog)
             EXPECT_EQ(failure + L"\r\n" + Win32Sentence(c.win32Code), error.description);
             EXPECT_EQ(GetParam().progId, error.source);
             EXPECT_TRUE(IsEqualGUID(IID_INimboGAConnection, error.guid));
-
             // The scope closes as failed, then the failure and the error's sentences follow.
-            std::vector<SLogLine> expected = {{L"Info", announce + L"Failed."}, {L"Error", failure}};
-            for (const auto& line : AsLogLines(L"Error", Win32Sentence(c.win32Code)))
-                expected.push_back(line);
-            ASSERT_GE(log.size(), expected.size() + 1);
-            EXPECT_EQ(expected, std::vector<SLogLine>(log.end() - static_cast<std::ptrdiff_t>(expected.size()), log.end()));
+            logtest::Append(expected, InLog(L"Info", announce + L"Failed."));
+            logtest::Append(expected, InLog(L"Error", failure));
+            logtest::Append(expected, InLog(L"Error", Win32Sentence(c.win32Code)));
         }
-        EXPECT_EQ(std::wstring::npos, ReadFileText(logPath).find(kPassword)) << "the password reached the log";
+        EXPECT_EQ(expected, log);
+        for (const std::wstring& line : log)
+            EXPECT_EQ(std::wstring::npos, line.find(kPassword)) << "the password reached the log";
         EXPECT_EQ(std::wstring::npos, error.description.find(kPassword)) << "the password reached the error";
     }
 }
@@ -306,12 +225,12 @@ TEST_P(GAConnection, CredentialConflictIsRepaired)
     EXPECT_EQ(S_OK, Connect(L"host1", L"admin", kPassword));
     EXPECT_FALSE(SessionHas(L"\\\\HOST1\\IPC$"));
     EXPECT_TRUE(SessionHas(L"\\\\host1\\ADMIN$"));
-    const auto log = From(ReadLog(logPath), L"Connecting to a remote host. Host: [host1]. Specified account: [admin].");
-    EXPECT_TRUE(Contains(log, {L"Warning", L"There are multiple connections to the target server opened under a "
-                                           L"security context that differs from the specified. These connections "
-                                           L"will be closed."}));
-    EXPECT_TRUE(Contains(log, {L"Warning", L"The network connection [\\\\HOST1\\IPC$] was cancelled."}));
-    EXPECT_TRUE(Contains(log, {L"Info", L"Connecting to a remote host. Host: [host1]. Specified account: [admin].Ok."}));
+    const std::wstring announce = MsgText(115, L"host1", L"admin");
+    std::vector<std::wstring> expected = InLog(L"Info", announce);
+    logtest::Append(expected, InLog(L"Warning", MsgText(117)));
+    logtest::Append(expected, InLog(L"Warning", MsgText(119, L"\\\\HOST1\\IPC$")));
+    logtest::Append(expected, InLog(L"Info", announce + L"Ok."));
+    EXPECT_EQ(expected, Log());
     EXPECT_EQ(S_OK, conn->Disconnect());
 }
 
@@ -331,14 +250,6 @@ TEST_P(GAConnection, DisconnectSucceedsInEveryStateAndClosesTheShare)
     EXPECT_TRUE(SessionHas(L"\\\\host1\\ADMIN$"));
 }
 
-TEST_P(GAConnection, ReleasingTheObjectClosesTheShare)
-{
-    ASSERT_EQ(S_OK, Connect(L"host1", L"admin", kPassword));
-    ASSERT_TRUE(SessionHas(L"\\\\host1\\ADMIN$"));
-    conn.reset();
-    EXPECT_FALSE(SessionHas(L"\\\\host1\\ADMIN$"));
-}
-
 TEST_P(GAConnection, ConnectAgainReleasesThePreviousConnectionFirst)
 {
     ASSERT_EQ(S_OK, InitLogging(ENimboGuestAgentLogInfo, logPath.c_str()));
@@ -349,40 +260,33 @@ TEST_P(GAConnection, ConnectAgainReleasesThePreviousConnectionFirst)
     // A failing reconnect leaves no connection behind: the old one went before the attempt.
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_LOGON_FAILURE), Connect(L"host1", L"admin", L"nope"));
     EXPECT_FALSE(SessionHas(L"\\\\host1\\ADMIN$"));
-    const auto log = From(ReadLog(logPath), L"Connecting to a remote host. Host: [host1]. Specified account: [admin].");
-    std::vector<std::wstring> texts;
-    for (const auto& line : log)
-        texts.push_back(line.text);
-    const std::vector<std::wstring> expectedStart = {
-        L"Connecting to a remote host. Host: [host1]. Specified account: [admin].",
-        L"Connecting to a remote host. Host: [host1]. Specified account: [admin].Ok.",
-        L"Connecting to a remote host. Host: [host1]. Specified account: [admin].",
-        L"Cancelling connection to the network resource [\\\\host1\\ADMIN$].",
-        L"Cancelling connection to the network resource [\\\\host1\\ADMIN$].Ok.",
-        L"Connecting to a remote host. Host: [host1]. Specified account: [admin].Ok.",
-        L"Connecting to a remote host. Host: [host1]. Specified account: [admin].",
-        L"Cancelling connection to the network resource [\\\\host1\\ADMIN$].",
-        L"Cancelling connection to the network resource [\\\\host1\\ADMIN$].Ok.",
-        L"Connecting to a remote host. Host: [host1]. Specified account: [admin].Failed.",
-    };
-    ASSERT_GE(texts.size(), expectedStart.size());
-    EXPECT_EQ(expectedStart, std::vector<std::wstring>(texts.begin(), texts.begin() + 10));
+    const std::wstring announce = MsgText(115, L"host1", L"admin"), cancel = MsgText(120, L"\\\\host1\\ADMIN$");
+    std::vector<std::wstring> expected;
+    for (const std::wstring& line : {announce, announce + L"Ok.", announce, cancel, cancel + L"Ok.", announce + L"Ok.",
+                                     announce, cancel, cancel + L"Ok.", announce + L"Failed."})
+        logtest::Append(expected, InLog(L"Info", line));
+    logtest::Append(expected, InLog(L"Error", MsgText(101, L"host1", L"admin")));
+    logtest::Append(expected, InLog(L"Error", Win32Sentence(ERROR_LOGON_FAILURE)));
+    EXPECT_EQ(expected, Log());
 }
 
 TEST_P(GAConnection, NullArgumentsAreRefusedWithoutErrorInfoOrSideEffects)
 {
     ASSERT_EQ(S_OK, InitLogging(ENimboGuestAgentLogInfo, logPath.c_str()));
-    const size_t linesBefore = ReadLog(logPath).size();
 
+    // An earlier failure's error object must not be read as the reason for these.
+    EXPECT_NE(S_OK, Connect(L"no-such-host", L"admin", kPassword));
     EXPECT_EQ(E_INVALIDARG, Connect(nullptr, L"admin", kPassword));
     EXPECT_FALSE(comtest::TakeErrorInfo().present);
+    EXPECT_NE(S_OK, Connect(L"no-such-host", L"admin", kPassword));
+    const size_t linesBefore = logtest::ReadLogFile(logPath).size();
     EXPECT_EQ(E_INVALIDARG, InitLogging(ENimboGuestAgentLogTrace, nullptr));
     EXPECT_FALSE(comtest::TakeErrorInfo().present);
-    EXPECT_EQ(linesBefore, ReadLog(logPath).size());
+    EXPECT_EQ(linesBefore, logtest::ReadLogFile(logPath).size());
 
     // The earlier writer is still the one in use.
     EXPECT_EQ(S_OK, Connect(L"host1", L"admin", kPassword));
-    EXPECT_GT(ReadLog(logPath).size(), linesBefore);
+    EXPECT_GT(logtest::ReadLogFile(logPath).size(), linesBefore);
 }
 
 TEST_P(GAConnection, InitLoggingWritesRuleAndBannerOnlyWhenTheLevelWrites)
@@ -399,58 +303,22 @@ TEST_P(GAConnection, InitLoggingWritesRuleAndBannerOnlyWhenTheLevelWrites)
         DeleteFileW(logPath.c_str());
         ASSERT_EQ(S_OK, InitLogging(c.level, logPath.c_str()));
         ASSERT_EQ(S_OK, Connect(L"host1", L"admin", kPassword));
-        const auto log = ReadLog(logPath);
+        const std::vector<std::wstring> log = logtest::ReadLogFile(logPath);
         if (!c.writes)
         {
             EXPECT_EQ(0u, log.size());
             continue;
         }
-        ASSERT_GE(log.size(), 3u);
-        EXPECT_EQ((SLogLine{L"Info", std::wstring(82, L'=')}), log[0]);
-        EXPECT_EQ((SLogLine{L"Info", L"Guest agent control version info"}), log[1]);
-        EXPECT_EQ((SLogLine{L"Info", L"{"}), log[2]);
-        EXPECT_TRUE(Contains(log, {L"Info", L"Connecting to a remote host. Host: [host1]. Specified account: [admin].Ok."}));
+        // The rule, the banner, then the connection (which replaces the one of the case before).
+        ASSERT_GE(log.size(), 7u);
+        const std::vector<std::wstring> head = {L"Info  " + std::wstring(82, L'='), L"Info  " + MsgText(245), L"Info  {"};
+        EXPECT_EQ(head, std::vector<std::wstring>(log.begin(), log.begin() + 3));
+        const std::wstring announce = MsgText(115, L"host1", L"admin"), cancel = MsgText(120, L"\\\\host1\\ADMIN$");
+        std::vector<std::wstring> expected;
+        for (const std::wstring& line : {announce, cancel, cancel + L"Ok.", announce + L"Ok."})
+            logtest::Append(expected, InLog(L"Info", line));
+        EXPECT_EQ(expected, Log());
     }
 }
 
-// A minimal outer object that aggregates the VSS connection.
-class COuter final : public IUnknown
-{
-public:
-    STDMETHODIMP QueryInterface(REFIID iid, void** ppv) override
-    {
-        if (IsEqualIID(iid, IID_IUnknown))
-        {
-            *ppv = static_cast<IUnknown*>(this);
-            AddRef();
-            return S_OK;
-        }
-        return inner ? inner->QueryInterface(iid, ppv) : E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
-    STDMETHODIMP_(ULONG) Release() override { return --refs; }
-
-    ULONG refs = 1;
-    IUnknown* inner = nullptr;
-};
-
-TEST(VssGAConnectionAggregation, WorksInsideAnAggregate)
-{
-    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-    COuter outer;
-    ASSERT_EQ(S_OK, vss::CreateNimboVssGAConnection(&outer, IID_IUnknown, reinterpret_cast<void**>(&outer.inner)));
-    ASSERT_NE(nullptr, outer.inner);
-    {
-        CComPtr<INimboGAConnection> conn;
-        ASSERT_EQ(S_OK, outer.QueryInterface(IID_INimboGAConnection, conn.put_void()));
-        CComPtr<IUnknown> identity;
-        ASSERT_EQ(S_OK, conn.QueryInterface(IID_IUnknown, identity));
-        EXPECT_EQ(static_cast<IUnknown*>(&outer), identity.get()) << "the aggregate keeps one identity";
-        EXPECT_EQ(S_OK, conn->Disconnect());
-        EXPECT_EQ(E_INVALIDARG, conn->Connect(nullptr, nullptr, nullptr));
-    }
-    EXPECT_EQ(1u, outer.refs);
-    outer.inner->Release();
-    CoUninitialize();
-}
 }

@@ -25,30 +25,6 @@ struct SHeld
     std::function<void()> onDestroy;
 };
 
-TEST(GuardedSlot, GetCopiesAndSetReplacesTheReference)
-{
-    vss::CGuardedSlot<SHeld> slot;
-    EXPECT_EQ(nullptr, slot.Get());
-
-    int destroyed = 0;
-    slot.Set(std::make_shared<SHeld>(1, &destroyed));
-    std::shared_ptr<SHeld> reader = slot.Get();
-    ASSERT_NE(nullptr, reader);
-    EXPECT_EQ(1, reader->value);
-    EXPECT_EQ(2, reader.use_count()) << "the slot and the reader";
-
-    slot.Set(nullptr);
-    EXPECT_EQ(nullptr, slot.Get());
-    EXPECT_EQ(0, destroyed) << "a reader that still holds the object keeps it alive";
-    reader.reset();
-    EXPECT_EQ(1, destroyed);
-
-    slot.Set(std::make_shared<SHeld>(2, &destroyed));
-    slot.Set(std::make_shared<SHeld>(3, &destroyed));
-    EXPECT_EQ(2, destroyed) << "replacing releases the previous object";
-    EXPECT_EQ(3, slot.Get()->value);
-}
-
 TEST(GuardedSlot, HeldObjectIsDestroyedOutsideTheLock)
 {
     // A destructor that waits for another thread using the same slot would deadlock if the

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Source lines by kind, over tracked files: tests (tests/ and agents/tests/ without the guest
+# simulation), the guest simulation (tests/sim/) and the product (everything else).
+# The project keeps tests at or below a third of all source lines.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+git ls-files | grep -E '\.(cpp|h|idl|rc|rgs|js|sh|py|cmake|txt|def)$' | while read -r f; do
+    case $f in
+        tests/sim/*) kind=sim ;;
+        tests/*|agents/tests/*) kind=tests ;;
+        *) kind=product ;;
+    esac
+    echo "$kind $(wc -l <"$f")"
+done | awk '{ n[$1] += $2; all += $2 }
+    END { printf "product %d\ntests %d\nsim %d\ntests share %.1f%%\n",
+                 n["product"], n["tests"], n["sim"], 100 * n["tests"] / all }'

@@ -1,0 +1,112 @@
+#pragma once
+// How tests read a log, shared by every suite: a writer that keeps each line with its level
+// and depth, and a reader of the backup-style file that drops the time stamps. Tests compare
+// the whole log of a scenario, so a sentence too many fails them as much as one too few.
+#include <windows.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "foundation/Log.h"
+
+namespace logtest
+{
+// The lines a message becomes in a log: split at LF, a CR before it dropped, no empty tail.
+inline std::vector<std::wstring> LinesOf(const std::wstring& text)
+{
+    std::vector<std::wstring> lines;
+    for (size_t start = 0; start < text.size();)
+    {
+        size_t end = text.find(L'\n', start);
+        if (end == std::wstring::npos)
+            end = text.size();
+        std::wstring line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == L'\r')
+            line.pop_back();
+        lines.push_back(line);
+        start = end + 1;
+    }
+    return lines;
+}
+
+inline void Append(std::vector<std::wstring>& to, const std::vector<std::wstring>& lines)
+{
+    to.insert(to.end(), lines.begin(), lines.end());
+}
+
+// Keeps every line handed to it as "<level letter><depth> <text>": "I1 Installing agent.".
+class CLogRecorder : public util::CLogWriter
+{
+public:
+    std::vector<std::wstring> lines;
+
+    // The lines of one level (of every level when 0), text only.
+    std::vector<std::wstring> Texts(int level = 0) const
+    {
+        std::vector<std::wstring> texts;
+        for (const std::wstring& line : lines)
+            if (level == 0 || line[0] == Letter(level))
+                texts.push_back(line.substr(line.find(L' ') + 1));
+        return texts;
+    }
+    bool Has(int level, const std::wstring& text) const
+    {
+        for (const std::wstring& t : Texts(level))
+            if (t == text)
+                return true;
+        return false;
+    }
+    // The form of `text` logged at `level` and `depth` (one entry per line of it).
+    static std::vector<std::wstring> Expect(int level, int depth, const std::wstring& text)
+    {
+        std::vector<std::wstring> result;
+        for (const std::wstring& line : LinesOf(text))
+            result.push_back(Letter(level) + std::to_wstring(depth) + L" " + line);
+        return result;
+    }
+
+protected:
+    void Write(int level, const util::LogTags&, int depth, const std::wstring& text) override
+    {
+        lines.push_back(Letter(level) + std::to_wstring(depth) + L" " + text);
+    }
+
+private:
+    static wchar_t Letter(int level) { return level >= 1 && level <= 4 ? L"TIWE"[level - 1] : L'?'; }
+};
+
+inline std::shared_ptr<util::CLog> RecordingLog(const std::shared_ptr<CLogRecorder>& recorder,
+                                                int minimumLevel = util::LogTrace)
+{
+    auto log = std::make_shared<util::CLog>();
+    log->SetWriter(recorder);
+    log->SetLevel(minimumLevel);
+    return log;
+}
+
+// The lines of a backup-style log file without their time stamps: "Info  <text>". A line not
+// in that form is kept whole.
+inline std::vector<std::wstring> ReadLogFile(const std::wstring& path)
+{
+    std::string bytes;
+    if (FILE* f = _wfopen(path.c_str(), L"rb"))
+    {
+        char buffer[4096];
+        for (size_t n; (n = fread(buffer, 1, sizeof buffer, f)) > 0;)
+            bytes.append(buffer, n);
+        fclose(f);
+    }
+    std::wstring text(static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0)), L'\0');
+    if (!text.empty())
+        MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), &text[0], static_cast<int>(text.size()));
+    std::vector<std::wstring> lines;
+    for (const std::wstring& line : LinesOf(text))
+    {
+        const size_t stamp = line.find(L']');
+        lines.push_back(!line.empty() && line[0] == L'[' && stamp != std::wstring::npos ? line.substr(stamp + 1) : line);
+    }
+    return lines;
+}
+}
