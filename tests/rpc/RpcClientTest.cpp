@@ -142,7 +142,7 @@ TEST_P(RpcClientAuthn, TriesNegotiateKerberosThenNtlmOnNewBindings)
     }
     else
     {
-        EXPECT_EQ(vsstest::RaisedRpc([&] { client.GetFreezeState(); }).GetStatus(), RPC_S_UNKNOWN_AUTHN_SERVICE);
+        EXPECT_EQ(filestest::Raised([&] { client.GetFreezeState(); }).GetHResult(), HRESULT_FROM_WIN32(RPC_S_UNKNOWN_AUTHN_SERVICE));
     }
     EXPECT_EQ(server.Binds(), std::min(GetParam().refusals + 1, 3));
 }
@@ -230,7 +230,7 @@ TEST_P(RpcClientStale, RebindsOnceOnlyWhereItCanHelp)
     // finds it broken (1726) and drops it; that status is no reason for a new binding.
     if (c.callFirst)
     {
-        EXPECT_EQ(vsstest::RaisedRpc(call).GetStatus(), RPC_S_CALL_FAILED);
+        EXPECT_EQ(filestest::Raised(call).GetHResult(), HRESULT_FROM_WIN32(RPC_S_CALL_FAILED));
         EXPECT_EQ(Lookups(*recorder), 1);
     }
     if (c.status == RPC_S_OK)
@@ -240,7 +240,7 @@ TEST_P(RpcClientStale, RebindsOnceOnlyWhereItCanHelp)
     }
     else
     {
-        EXPECT_EQ(vsstest::RaisedRpc(call).GetStatus(), c.status);
+        EXPECT_EQ(filestest::Raised(call).GetHResult(), HRESULT_FROM_WIN32(c.status));
     }
     EXPECT_EQ(Lookups(*recorder), c.lookups);
 }

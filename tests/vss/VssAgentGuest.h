@@ -31,26 +31,6 @@ inline std::wstring BinFolder()
     return path.substr(0, path.find_last_of(L'\\'));
 }
 
-// Runs `action`, which must raise a CRpcExc, and hands the exception back.
-template <class Action>
-CRpcExc RaisedRpc(Action action)
-{
-    try
-    {
-        action();
-        ADD_FAILURE() << "no exception was raised";
-    }
-    catch (CRpcExc& e)
-    {
-        return e;
-    }
-    catch (CExc& e)
-    {
-        ADD_FAILURE() << "not a CRpcExc: " << testing::PrintToString(e.GetFullText());
-    }
-    return CRpcExc(RPC_S_OK);
-}
-
 inline std::wstring Parent(const std::wstring& path) { return path.substr(0, path.find_last_of(L'\\')); }
 
 // The package beside the test DLL (build\tests\simbin): its plugin is the test build, whose
