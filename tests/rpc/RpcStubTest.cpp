@@ -70,8 +70,10 @@ public:
                                    util::JoinPath(m_folder, L"agent.xml") + L"\" /stopevent:" + stop;
         STARTUPINFOW startup = {sizeof startup};
         PROCESS_INFORMATION process = {};
+        // Started in this process's folder: a helper the runtime starts for the agent (its
+        // console, say) must not hold the scratch folder.
         EXPECT_TRUE(CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                                   m_folder.c_str(), &startup, &process))
+                                   nullptr, &startup, &process))
             << GetLastError();
         m_process.reset(process.hProcess);
         CloseHandle(process.hThread);
