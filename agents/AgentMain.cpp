@@ -2,13 +2,16 @@
 // program for debugging:
 //
 //   NimboGuestAgent.exe                          started by the service control manager
-//   NimboGuestAgent.exe /console [/stopevent:N] [/readyevent:R]
-//                                                runs until Ctrl+C or until the named event N
-//                                                is set, and sets the named event R once it
-//                                                runs; the exit code is the one the service
-//                                                would report
+//   NimboGuestAgent.exe /console [/config:F] [/stopevent:N] [/readyevent:R]
+//                                                runs in the foreground, logging to the
+//                                                console as well, until Ctrl+C or until the
+//                                                named event N is set, and sets the named event
+//                                                R once it runs; the exit code is the one the
+//                                                service would report
 //
-// Both modes read NimboAgentConfig.xml beside the executable and log beside it.
+// Both modes read NimboAgentConfig.xml beside the executable (or the file F, whose folder
+// then holds the plugins) and log beside the executable. The log shows the RPC endpoints the
+// plugins listen on ("Endpoint registered: ...").
 
 #include "agents/AgentRunner.h"
 #include "foundation/Handle.h"
@@ -153,8 +156,8 @@ const wchar_t* SwitchValue(const wchar_t* arg, const wchar_t* name)
 
 int Usage()
 {
-    fwprintf(stderr, L"Usage: NimboGuestAgent.exe /console [/stopevent:<event name>] "
-                     L"[/readyevent:<event name>]\n"
+    fwprintf(stderr, L"Usage: NimboGuestAgent.exe /console [/config:<configuration file>] "
+                     L"[/stopevent:<event name>] [/readyevent:<event name>]\n"
                      L"Without arguments the agent expects to be started as a service.\n");
     return ERROR_INVALID_PARAMETER;
 }
@@ -173,11 +176,28 @@ HANDLE OpenNamedEvent(const wchar_t* role, const wchar_t* eventName)
     return named;
 }
 
+std::wstring FullPath(const wchar_t* path)
+{
+    wchar_t full[MAX_PATH] = {};
+    const DWORD length = GetFullPathNameW(path, MAX_PATH, full, nullptr);
+    return length > 0 && length < MAX_PATH ? std::wstring(full) : std::wstring(path);
+}
+
 int RunConsole(int argc, wchar_t** argv)
 {
     CConsoleStatus status;
+    std::wstring folder = ExecutableFolder();
+    std::wstring configPath;
     for (int i = 2; i < argc; ++i)
     {
+        if (const wchar_t* config = SwitchValue(argv[i], L"config"))
+        {
+            if (*config == L'\0')
+                return Usage();
+            configPath = FullPath(config);
+            folder = configPath.substr(0, configPath.find_last_of(L"\\/"));
+            continue;
+        }
         const wchar_t* stopName = SwitchValue(argv[i], L"stopevent");
         const wchar_t* readyName = SwitchValue(argv[i], L"readyevent");
         const wchar_t* eventName = stopName ? stopName : readyName;
@@ -196,7 +216,7 @@ int RunConsole(int argc, wchar_t** argv)
     if (!log.IsOpen())
         fwprintf(stderr, L"The log file [%ls] cannot be opened: error %lu.\n", log.Path().c_str(),
                  static_cast<unsigned long>(log.OpenError()));
-    CAgentRunner runner(log, ExecutableFolder(), std::wstring());
+    CAgentRunner runner(log, folder, std::wstring(), configPath);
     return static_cast<int>(runner.Run(g_stopEvent.get(), status));
 }
 }

@@ -64,8 +64,10 @@ std::wstring DefaultLogPath()
     return path + L".log";
 }
 
-CAgentRunner::CAgentRunner(CAgentLog& log, std::wstring agentFolder, std::wstring serviceName)
-    : m_log(log), m_folder(std::move(agentFolder)), m_serviceName(std::move(serviceName))
+CAgentRunner::CAgentRunner(CAgentLog& log, std::wstring agentFolder, std::wstring serviceName,
+                           std::wstring configPath)
+    : m_log(log), m_folder(std::move(agentFolder)), m_serviceName(std::move(serviceName)),
+      m_configPath(std::move(configPath))
 {
 }
 
@@ -106,7 +108,8 @@ EAgentExit CAgentRunner::RunChecked(HANDLE stopEvent, IAgentStatusSink& status)
                     L", process " + std::to_wstring(GetCurrentProcessId()) + L", folder [" +
                     m_folder + L"].");
 
-    std::wstring configPath = m_folder + L"\\" + CAgentConfig::FileName;
+    const std::wstring configPath =
+        m_configPath.empty() ? m_folder + L"\\" + CAgentConfig::FileName : m_configPath;
     CAgentConfig config = [&] {
         CComScope com;
         return CAgentConfig::Load(configPath);

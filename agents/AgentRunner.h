@@ -24,7 +24,10 @@ class CAgentRunner
 {
 public:
     // `serviceName` is the name the service was started under, empty in console mode.
-    CAgentRunner(CAgentLog& log, std::wstring agentFolder, std::wstring serviceName);
+    // `configPath` names the configuration file; empty means NimboAgentConfig.xml in
+    // `agentFolder`. Relative plugin paths are taken below `agentFolder`.
+    CAgentRunner(CAgentLog& log, std::wstring agentFolder, std::wstring serviceName,
+                 std::wstring configPath = std::wstring());
 
     // Never throws: every failure is logged and becomes the exit code.
     EAgentExit Run(HANDLE stopEvent, IAgentStatusSink& status) noexcept;
@@ -35,6 +38,7 @@ private:
     CAgentLog& m_log;
     std::wstring m_folder;
     std::wstring m_serviceName;
+    std::wstring m_configPath;
 };
 
 // The folder of the running executable, and the log path beside it (the executable's name

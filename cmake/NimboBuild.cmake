@@ -82,3 +82,39 @@ function(nimbo_widl idl)
   endforeach()
   set(${stem}_WIDL_OUTPUTS ${all_outputs} PARENT_SCOPE)
 endfunction()
+
+# nimbo_rpc_stubs(<target> <idl> CLIENT|SERVER)
+# Generates the header and both stubs of an RPC interface into NIMBO_GEN_DIR (once per build
+# tree) and compiles the client or the server stub into <target>. -Os (inline marshalling):
+# the interpreted modes mis-marshal an explicit handle_t. The stub is compiled with
+# rpc/StubSupport.h forced in front, which gives gcc plain blocks for the stub's
+# __try/__finally; a client stub also needs rpc/RpcGuard.c in the same binary.
+function(nimbo_rpc_stubs target idl side)
+  get_filename_component(stem ${idl} NAME_WE)
+  get_filename_component(idl_abs ${idl} ABSOLUTE)
+  set(g ${NIMBO_GEN_DIR}/${stem})
+  if(side STREQUAL "CLIENT")
+    set(stub ${g}_c.c)
+    set(defines USE_COMPILER_EXCEPTIONS NIMBO_RPC_CLIENT_STUB)
+  elseif(side STREQUAL "SERVER")
+    set(stub ${g}_s.c)
+    set(defines USE_COMPILER_EXCEPTIONS)
+  else()
+    message(FATAL_ERROR "nimbo_rpc_stubs: CLIENT or SERVER, not ${side}")
+  endif()
+  set(stubs_target NimboRpcStubs_${stem})
+  if(NOT TARGET ${stubs_target})
+    add_custom_command(OUTPUT ${g}.h ${g}_c.c ${g}_s.c
+      COMMAND ${NIMBO_WIDL} ${NIMBO_WIDL_ARCH} -I ${CMAKE_SOURCE_DIR} -I ${NIMBO_WINE_IDL_DIR}
+              -Os -h -H ${g}.h -c -C ${g}_c.c -s -S ${g}_s.c ${idl_abs}
+      DEPENDS ${idl_abs}
+      COMMENT "widl stubs: ${stem}.idl")
+    add_custom_target(${stubs_target} DEPENDS ${g}.h ${g}_c.c ${g}_s.c)
+  endif()
+  target_sources(${target} PRIVATE ${stub})
+  set_source_files_properties(${stub} TARGET_DIRECTORY ${target} PROPERTIES GENERATED TRUE
+      COMPILE_OPTIONS "-include;${CMAKE_SOURCE_DIR}/rpc/StubSupport.h;-Wno-unused-parameter"
+      COMPILE_DEFINITIONS "${defines}")
+  target_include_directories(${target} PRIVATE ${NIMBO_GEN_DIR} ${CMAKE_SOURCE_DIR})
+  add_dependencies(${target} ${stubs_target})
+endfunction()

@@ -6,36 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "foundation/Threads.h"
+
 namespace util
 {
-// A re-entrant lock (a critical section). Loggers and writers each own one.
-class CLogLock
-{
-public:
-    CLogLock() noexcept { InitializeCriticalSection(&m_cs); }
-    ~CLogLock() { DeleteCriticalSection(&m_cs); }
-    CLogLock(const CLogLock&) = delete;
-    CLogLock& operator=(const CLogLock&) = delete;
-
-    void Enter() noexcept { EnterCriticalSection(&m_cs); }
-    void Leave() noexcept { LeaveCriticalSection(&m_cs); }
-
-    // Holds the lock for the lifetime of the holder.
-    class CHold
-    {
-    public:
-        explicit CHold(CLogLock& lock) noexcept : m_lock(lock) { m_lock.Enter(); }
-        ~CHold() { m_lock.Leave(); }
-        CHold(const CHold&) = delete;
-        CHold& operator=(const CHold&) = delete;
-
-    private:
-        CLogLock& m_lock;
-    };
-
-private:
-    CRITICAL_SECTION m_cs;
-};
+// Loggers and writers each own one.
+using CLogLock = CCriticalSection;
 
 using LogTags = std::vector<std::wstring>;
 

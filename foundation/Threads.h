@@ -5,6 +5,34 @@
 
 namespace util
 {
+// A re-entrant lock for one object's state; CHold keeps it for a scope.
+class CCriticalSection
+{
+public:
+    CCriticalSection() noexcept { InitializeCriticalSection(&m_cs); }
+    ~CCriticalSection() { DeleteCriticalSection(&m_cs); }
+    CCriticalSection(const CCriticalSection&) = delete;
+    CCriticalSection& operator=(const CCriticalSection&) = delete;
+
+    void Enter() noexcept { EnterCriticalSection(&m_cs); }
+    void Leave() noexcept { LeaveCriticalSection(&m_cs); }
+
+    class CHold
+    {
+    public:
+        explicit CHold(CCriticalSection& lock) noexcept : m_lock(lock) { m_lock.Enter(); }
+        ~CHold() { m_lock.Leave(); }
+        CHold(const CHold&) = delete;
+        CHold& operator=(const CHold&) = delete;
+
+    private:
+        CCriticalSection& m_lock;
+    };
+
+private:
+    CRITICAL_SECTION m_cs;
+};
+
 // The way one thread tells a worker to stop: the worker calls CheckTermination between its
 // steps and leaves its loop when STermExc comes out.
 class CTerminationEvent

@@ -1,12 +1,20 @@
 #!/usr/bin/env bash
-# Benchmark: installs and uninstalls the VSS agent on a simulated guest N times (default 20)
-# and compares the upload phase with a plain copy of the same files.
-#   scripts/bench.sh [N]
+# Benchmarks (not tests), against a simulated guest:
+#   scripts/bench.sh [N]           installs and uninstalls the VSS agent N times (default 20) and
+#                                  compares the upload phase with a plain copy of the same files
+#   scripts/bench.sh --freeze [N]  N calls of GetFreezeState (default 1000) through the COM
+#                                  object against N through the bare client stub, to the same
+#                                  running agent
 set -euo pipefail
 source "$(dirname "$0")/env.sh"
+program=InstallBenchmark rounds=20
+if [ "${1:-}" = --freeze ]; then
+    program=FreezeStateBenchmark rounds=1000
+    shift
+fi
 "$root/scripts/setup.sh"
 configure_and_build
 new_prefix "$build64/wineprefix-bench"
 work=$build64/bench
 rm -rf "$work" && mkdir -p "$work"
-wine "$build64/tests/bin/InstallBenchmark.exe" "Z:$build64/tests/simbin/NimboGuestAgents" "Z:$work" "${1:-20}"
+wine "$build64/tests/bin/$program.exe" "Z:$build64/tests/simbin/NimboGuestAgents" "Z:$work" "${1:-$rounds}"

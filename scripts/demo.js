@@ -1,8 +1,10 @@
-// The deployment road as a backup application's script drives it:
+// The deployment and freeze roads as a backup application drives them:
 //   cscript demo.js <supported guest> <unsupported guest> <share folder of the first> <log file>
+//                   <early-bound freeze client>
 var args = WScript.Arguments;
 function windowsPath(p) { return p.replace(/\//g, "\\"); }
 var goodHost = args(0), badHost = args(1), goodShare = windowsPath(args(2)), logPath = windowsPath(args(3));
+var freezeClient = windowsPath(args(4));
 var LOGIN = "LAB\\backup", PASSWORD = "Demo-Pa55";
 var fso = new ActiveXObject("Scripting.FileSystemObject");
 
@@ -38,6 +40,21 @@ function step(title, f) {
     return result;
 }
 
+// Runs a command line through cmd; the lines it printed (without empty ones) and its exit code.
+function runCommand(commandLine) {
+    var out = fso.BuildPath(fso.GetSpecialFolder(2).Path, "nimbo-demo-output.txt");
+    var code = new ActiveXObject("WScript.Shell").Run("cmd /c \"" + commandLine + " > \"" + out + "\" 2>&1\"", 0, true);
+    var f = fso.OpenTextFile(out, 1);
+    var all = f.AtEndOfStream ? [] : f.ReadAll().split("\r\n");
+    f.Close();
+    fso.DeleteFile(out);
+    var lines = [];
+    for (var i = 0; i < all.length; i++)
+        if (all[i] !== "")
+            lines.push(all[i]);
+    return {lines: lines, code: code};
+}
+
 function showMetrics(metrics) {
     say("  OS type:  " + osTypes[metrics.OsType] + " (" + metrics.OsType + ")");
     say("  platform: " + platforms[metrics.OsPlatform] + " (" + metrics.OsPlatform + ")");
@@ -47,15 +64,9 @@ function showMetrics(metrics) {
 // Every file below a folder with its size. (Wine's script engine cannot walk FileSystemObject
 // collections, so the names come from cmd's dir.)
 function listFolder(path, indent) {
-    var list = fso.BuildPath(fso.GetSpecialFolder(2).Path, "nimbo-demo-files.txt");
-    new ActiveXObject("WScript.Shell").Run("cmd /c dir /s /b /a-d \"" + path + "\" > \"" + list + "\"", 0, true);
-    var f = fso.OpenTextFile(list, 1);
-    var names = f.AtEndOfStream ? [] : f.ReadAll().split("\r\n");
-    f.Close();
-    fso.DeleteFile(list);
+    var names = runCommand("dir /s /b /a-d \"" + path + "\"").lines;
     for (var i = 0; i < names.length; i++)
-        if (names[i] !== "")
-            say(indent + names[i].substr(path.length + 1) + "  (" + fso.GetFile(names[i]).Size + " bytes)");
+        say(indent + names[i].substr(path.length + 1) + "  (" + fso.GetFile(names[i]).Size + " bytes)");
 }
 
 try {
@@ -71,6 +82,22 @@ try {
     say("  agent state: " + states[installer.GetGateState()]);
     say("  files on the guest's ADMIN$ share:");
     listFolder(goodShare, "    ");
+    // The freeze road takes [out] parameters and a vtable-only interface, which scripts cannot
+    // call: an early-bound C++ client drives it (examples/VssFreezeClient.cpp). The agent here
+    // runs the plugin's test build: Wine has no volume shadow copy service, so its freeze is
+    // simulated; everything between this host and the agent is real RPC.
+    say("- freeze road over RPC (early-bound C++ client, its own log " + logPath.replace(/\.log$/, "-freeze.log") + ")");
+    say("  (the agent runs the plugin's test build: Wine has no volume shadow copy service, so the freeze itself is simulated)");
+    var start = new Date().getTime();
+    var run = runCommand("\"" + freezeClient + "\" " + goodHost + " " + LOGIN + " " + PASSWORD + " \"" +
+                         logPath.replace(/\.log$/, "-freeze.log") + "\"");
+    for (var i = 0; i < run.lines.length; i++)
+        say("    " + run.lines[i].replace(/^  /, ""));
+    if (run.code !== 0) {
+        say("FAILED: the freeze client ended with " + run.code);
+        WScript.Quit(1);
+    }
+    say("  done in " + (new Date().getTime() - start) + " ms");
     step("uninstall the VSS agent", function () { installer.Uninstall(); });
     say("  agent state: " + states[installer.GetGateState()]);
     conn.Disconnect();

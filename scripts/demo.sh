@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The main job: builds the library, registers its test build in a fresh Wine prefix, makes two
-# simulated guests and lets a script client drive the whole deployment road against them.
+# simulated guests and lets a script client drive the whole deployment road against them, with
+# the freeze road (an early-bound C++ client over RPC to the installed agent) in between.
 #   scripts/demo.sh        with the 64-bit DLL (the faster: 64-bit Wine runs natively)
 #   scripts/demo.sh --32   with the 32-bit DLL, under the 32-bit Wine
 set -euo pipefail
@@ -51,4 +52,4 @@ reg = SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment | PROCESS
 GUESTS
 export NIMBO_SIM_GUESTS=$demo/guests.ini
 wine cscript //nologo "Z:$root/scripts/demo.js" srv2008.lab.example xp64.lab.example \
-     "Z:$demo/srv2008-admin" "Z:$demo/NimboGuestAgentCtrl.log"
+     "Z:$demo/srv2008-admin" "Z:$demo/NimboGuestAgentCtrl.log" "Z:$build/bin/examples/NimboVssFreezeClient.exe"

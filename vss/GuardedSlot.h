@@ -3,6 +3,9 @@
 #include <memory>
 #include <utility>
 
+#include "foundation/Exc.h"
+#include "foundation/Threads.h"
+
 namespace vss
 {
 // One shared reference (possibly empty) that a connection object and the children it hands
@@ -13,15 +16,25 @@ template <class T>
 class CGuardedSlot
 {
 public:
-    CGuardedSlot() noexcept { InitializeCriticalSection(&m_lock); }
-    ~CGuardedSlot() { DeleteCriticalSection(&m_lock); }
+    CGuardedSlot() noexcept = default;
     CGuardedSlot(const CGuardedSlot&) = delete;
     CGuardedSlot& operator=(const CGuardedSlot&) = delete;
 
     std::shared_ptr<T> Get() const
     {
-        CLock lock(m_lock);
+        util::CCriticalSection::CHold lock(m_lock);
         return m_value;
+    }
+
+    // What a child object works with for the duration of one member, held so that a
+    // Disconnect meanwhile cannot destroy it under the call. An empty slot (never filled, or
+    // emptied by Disconnect) raises message `messageId` with 0x80070003.
+    std::shared_ptr<T> GetOrRaise(UINT messageId) const
+    {
+        std::shared_ptr<T> value = Get();
+        if (!value)
+            throw CExc(MsgText(messageId), HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));
+        return value;
     }
 
     // Setting an empty reference releases the held object; it is destroyed after the lock
@@ -29,26 +42,14 @@ public:
     void Set(std::shared_ptr<T> value)
     {
         {
-            CLock lock(m_lock);
+            util::CCriticalSection::CHold lock(m_lock);
             m_value.swap(value);
         }
         // 'value' now holds the previous object and goes away here, outside the lock.
     }
 
 private:
-    class CLock
-    {
-    public:
-        explicit CLock(CRITICAL_SECTION& cs) noexcept : m_cs(cs) { EnterCriticalSection(&m_cs); }
-        ~CLock() { LeaveCriticalSection(&m_cs); }
-        CLock(const CLock&) = delete;
-        CLock& operator=(const CLock&) = delete;
-
-    private:
-        CRITICAL_SECTION& m_cs;
-    };
-
-    mutable CRITICAL_SECTION m_lock;
+    mutable util::CCriticalSection m_lock;
     std::shared_ptr<T> m_value;
 };
 }

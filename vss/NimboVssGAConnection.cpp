@@ -5,6 +5,7 @@
 #include "foundation/Exc.h"
 #include "module/ClassMap.h"
 #include "vss/NimboVssGAInstaller.h"
+#include "vss/VssPluginRpcClient.h"
 #include "vss/VssInstallPolicy.h"
 
 namespace vss
@@ -26,41 +27,60 @@ HRESULT CNimboVssGAConnection::Connect(BSTR machineName, BSTR login, BSTR pwd) n
     return m_core.Connect(machineName, login, pwd);
 }
 
-// The engine is made once, by the first call that finds the slot empty, and then shared by
-// every installer object of this connection until Disconnect.
-HRESULT CNimboVssGAConnection::get_Installer(INimboGAInstaller** ppInstaller) noexcept
+namespace
 {
-    if (ppInstaller)
-        *ppInstaller = nullptr;
-    return util::ComBoundary(&m_core.GetCoclass(), IID_INimboGAConnection, [&]() -> HRESULT {
-        if (!m_installerSlot->Get())
+// Hands out a child object: the object the child works on (engine or client) is made once, by
+// the first call that finds the connection's slot empty, and then shared by every child of this
+// connection until Disconnect. A null `out` is answered by the final query (E_POINTER), after
+// the shared object exists.
+template <class Object, class MakeObject, class MakeChild>
+HRESULT HandOutChild(const CGAConnectionCore& core, CGuardedSlot<Object>& slot, MakeObject makeObject,
+                     const wchar_t* childClass, MakeChild makeChild, REFIID iid, void** out) noexcept
+{
+    if (out)
+        *out = nullptr;
+    return util::ComBoundary(&core.GetCoclass(), IID_INimboGAConnection, [&]() -> HRESULT {
+        if (!slot.Get())
         {
-            const std::shared_ptr<CAdminShareConnection>& share = m_core.GetShareConnection();
+            const std::shared_ptr<CAdminShareConnection>& share = core.GetShareConnection();
             if (!share)
                 throw CExc(MsgText(110), E_FAIL);
-            m_installerSlot->Set(std::make_shared<install::CInstaller>(
-                share, std::make_shared<CVssSpecificInstall>(), m_core.GetLog()));
+            slot.Set(makeObject(share));
         }
-        util::CComPtr<INimboGAInstaller> installer;
         try
         {
-            installer = CreateNimboVssGAInstaller(m_installerSlot);
+            return makeChild()->QueryInterface(iid, out);
         }
         catch (CExc& e)
         {
-            e.AddMessage(123, L"CNimboVssGAInstaller");
+            e.AddMessage(123, childClass);
             throw;
         }
-        // A null ppInstaller is answered by this query (E_POINTER), after the engine exists.
-        return installer->QueryInterface(IID_INimboGAInstaller, reinterpret_cast<void**>(ppInstaller));
     });
 }
+}
 
-// The freeze control object is not part of this build yet: the member answers E_NOTIMPL until
-// it exists.
+HRESULT CNimboVssGAConnection::get_Installer(INimboGAInstaller** ppInstaller) noexcept
+{
+    return HandOutChild(
+        m_core, *m_installerSlot,
+        [&](const std::shared_ptr<CAdminShareConnection>& share) {
+            return std::make_shared<install::CInstaller>(share, std::make_shared<CVssSpecificInstall>(), m_core.GetLog());
+        },
+        L"CNimboVssGAInstaller", [&] { return CreateNimboVssGAInstaller(m_installerSlot); }, IID_INimboGAInstaller,
+        reinterpret_cast<void**>(ppInstaller));
+}
+
+// Making the client sends nothing to the guest: the first call of a control object does.
 HRESULT CNimboVssGAConnection::get_Ctrl(IDispatch** ppCtrl) noexcept
 {
-    return CGAConnectionCore::ChildNotAvailable(ppCtrl);
+    return HandOutChild(
+        m_core, *m_rpcClientSlot,
+        [&](const std::shared_ptr<CAdminShareConnection>& share) {
+            return std::make_shared<CVssPluginRpcClient>(share, m_core.GetLog());
+        },
+        L"CNimboVssGACtrl", [&] { return CreateNimboVssGACtrl(m_rpcClientSlot, m_core.GetLog()); }, IID_IDispatch,
+        reinterpret_cast<void**>(ppCtrl));
 }
 
 HRESULT CNimboVssGAConnection::Disconnect() noexcept

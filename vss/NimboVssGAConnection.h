@@ -7,6 +7,7 @@
 #include "module/ComObject.h"
 #include "vss/GAConnectionCore.h"
 #include "vss/GuardedSlot.h"
+#include "vss/NimboVssGACtrl.h"
 
 namespace install
 {
@@ -15,10 +16,7 @@ class CInstaller;
 
 namespace vss
 {
-class CVssPluginRpcClient;
-
 using CInstallerSlot = CGuardedSlot<install::CInstaller>;
-using CVssRpcClientSlot = CGuardedSlot<CVssPluginRpcClient>;
 
 // The object a caller creates first on the VSS side: one guest's administrative share
 // connection, the connection's log, and the two slots through which the installer and the

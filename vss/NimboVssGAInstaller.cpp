@@ -15,17 +15,11 @@ HRESULT InstallerBoundary(Body&& body) noexcept
 {
     return util::ComBoundary(nullptr, IID_INimboGAInstaller, std::forward<Body>(body));
 }
-
-// The error of a member called after the connection's Disconnect.
-const HRESULT kSlotEmpty = HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
 }
 
 std::shared_ptr<install::CInstaller> CNimboVssGAInstaller::Engine() const
 {
-    std::shared_ptr<install::CInstaller> engine = m_installerSlot ? m_installerSlot->Get() : nullptr;
-    if (!engine)
-        throw CExc(MsgText(238), kSlotEmpty);
-    return engine;
+    return m_installerSlot->GetOrRaise(238);
 }
 
 HRESULT CNimboVssGAInstaller::CollectGuestMetrics(INimboGuestMetrics** ppGuestMetrics) noexcept

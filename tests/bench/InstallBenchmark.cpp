@@ -17,6 +17,7 @@
 #include <objbase.h>
 
 #include "deploy/Installer.h"
+#include "tests/bench/BenchSupport.h"
 #include "foundation/Exc.h"
 #include "foundation/FileSystem.h"
 #include "foundation/Log.h"
@@ -25,62 +26,10 @@
 
 namespace
 {
-const wchar_t kHost[] = L"benchguest";
-const wchar_t kLogin[] = L"BENCH\\admin";
-const wchar_t kPassword[] = L"Bench-Pa55";
+using namespace bench;
+
 // Polls of the service while it starts; the agent usually runs after the first or second.
 const DWORD kPollIntervalMs = 20;
-
-double Now()
-{
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER counter;
-    QueryPerformanceCounter(&counter);
-    return 1000.0 * static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-// Milliseconds of one kind of work over all rounds.
-struct SSeries
-{
-    const char* name;
-    std::vector<double> ms;
-
-    double Median() const
-    {
-        std::vector<double> sorted = ms;
-        std::sort(sorted.begin(), sorted.end());
-        return sorted.empty() ? 0.0 : sorted[sorted.size() / 2];
-    }
-    double Mean() const
-    {
-        double sum = 0;
-        for (double v : ms)
-            sum += v;
-        return ms.empty() ? 0.0 : sum / static_cast<double>(ms.size());
-    }
-};
-
-std::string Narrow(const std::wstring& text)
-{
-    return std::string(text.begin(), text.end());
-}
-
-void WriteGuests(const std::wstring& work, const std::wstring& share)
-{
-    const std::wstring path = util::JoinPath(work, L"guests.ini");
-    std::ofstream file(Narrow(path), std::ios::binary | std::ios::trunc);
-    file << "[guest " << Narrow(kHost) << "]\n"
-         << "admin_share = " << Narrow(share) << "\n"
-         << "account = " << Narrow(kLogin) << " | " << Narrow(kPassword) << "\n"
-         << "os_version = 6.0\nserver_type = 0x8003\n"
-         << "reg = SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment | "
-            "PROCESSOR_ARCHITECTURE | REG_SZ | AMD64\n";
-    SetEnvironmentVariableW(L"NIMBO_SIM_GUESTS", path.c_str());
-}
 
 void CopyOrThrow(const std::wstring& from, const std::wstring& to)
 {
@@ -150,21 +99,5 @@ int Run(const std::wstring& package, const std::wstring& work, int rounds)
 
 int wmain(int argc, wchar_t** argv)
 {
-    if (argc < 3)
-    {
-        std::fprintf(stderr, "usage: InstallBenchmark <package folder> <work folder> [rounds]\n");
-        return 2;
-    }
-    const int rounds = argc > 3 ? std::max(1, _wtoi(argv[3])) : 20;
-    // The configuration file is written through MSXML, as inside a client's apartment.
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    try
-    {
-        return Run(argv[1], argv[2], rounds);
-    }
-    catch (const CExc& e)
-    {
-        std::fprintf(stderr, "benchmark failed:\n%ls\n", e.GetFullText().c_str());
-        return 1;
-    }
+    return bench::Main(argc, argv, "InstallBenchmark", 20, Run);
 }

@@ -29,6 +29,21 @@ function caught(f) {
     return null;
 }
 
+// The error of f: its number and its description, line by line (null: any description).
+function checkError(f, number, lines, what) {
+    var e = caught(f);
+    check(e !== null, what + ": no error");
+    if (e === null)
+        return;
+    checkEqual(hex(number), hex(e.number), what + ": err.number");
+    if (lines === null)
+        return;
+    var actual = e.description.split("\r\n");
+    checkEqual(lines.length, actual.length, what + ": number of lines in [" + e.description + "]");
+    for (var i = 0; i < lines.length && i < actual.length; i++)
+        checkEqual(lines[i], actual[i], what + ": line " + (i + 1));
+}
+
 // Wine's script host ends with exit code 0 on an uncaught error, so every error is caught here
 // and the exit code says whether every check held.
 function runChecks(main) {

@@ -18,21 +18,6 @@ var X86 = 1, AMD64 = 2;
 var MSG_NOT_CONNECTED = "Connection to the target server was not established.";
 var MSG_CLOSED = "Connection to the remote server is closed or not established.";
 
-// The error of f: its number and its description, line by line (null: any description).
-function checkError(f, number, lines, what) {
-    var e = caught(f);
-    check(e !== null, what + ": no error");
-    if (e === null)
-        return;
-    checkEqual(hex(number), hex(e.number), what + ": err.number");
-    if (lines === null)
-        return;
-    var actual = e.description.split("\r\n");
-    checkEqual(lines.length, actual.length, what + ": number of lines in [" + e.description + "]");
-    for (var i = 0; i < lines.length && i < actual.length; i++)
-        checkEqual(lines[i], actual[i], what + ": line " + (i + 1));
-}
-
 function folderOf(path) {
     return path.substring(0, path.lastIndexOf("\\"));
 }

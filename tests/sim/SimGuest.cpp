@@ -208,7 +208,6 @@ void ParseEndpoint(SGuest& g, const std::wstring& value)
     e.binding = p[2];
     e.annotation = p.size() > 3 ? p[3] : std::wstring();
     g.endpoints.push_back(e);
-    g.endpointMapStatus = RPC_S_OK;
 }
 
 void ApplyGuestKey(SWorld& w, SGuest& g, const std::wstring& key, const std::wstring& value)
@@ -250,6 +249,7 @@ void ApplyGuestKey(SWorld& w, SGuest& g, const std::wstring& key, const std::wst
         ParseEndpoint(g, value);
     } else if (key == L"endpoint_map") {
         g.endpointMapStatus = EqualNoCase(value, L"on") ? RPC_S_OK : Number(value);
+        g.endpointMapGiven = true;
     } else if (key.compare(0, 5, L"fail.") == 0) {
         ParseFailure(w, g.section, key.substr(5), value);
     }
@@ -289,6 +289,9 @@ void Parse(SWorld& w, const std::wstring& text, bool newFile)
     auto finishGuest = [&] {
         if (guest) {
             guest->shortName = guest->names[0].substr(0, guest->names[0].find(L'.'));
+            // A guest that has endpoints, or can run agents, has an endpoint mapper that answers.
+            if (!guest->endpointMapGiven && (!guest->endpoints.empty() || !guest->adminFolder.empty()))
+                guest->endpointMapStatus = RPC_S_OK;
             w.guests.push_back(guest);
         }
         guest.reset();

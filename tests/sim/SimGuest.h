@@ -71,9 +71,12 @@ struct SGuest {
     std::vector<SRegValue> registry;
     std::vector<SService> services;
 
-    // Endpoint map: 0 when the guest answers inquiries from endpoints, otherwise the status
-    // every inquiry fails with (by default what Wine's own runtime answers).
+    // Endpoint map: 0 when the guest answers inquiries, otherwise the status every inquiry
+    // fails with: by default what Wine's own runtime answers, unless the guest has endpoints
+    // or an admin share (agents may run there). The map holds the endpoint lines and what the
+    // guest's running agents registered (SimScm).
     RPC_STATUS endpointMapStatus = RPC_S_INVALID_BINDING;
+    bool endpointMapGiven = false;
     std::vector<SEndpoint> endpoints;
 
     // Every key of the section as written, in order, for settings read elsewhere.
@@ -131,5 +134,7 @@ std::wstring StripBackslashes(const std::wstring& name);
 std::wstring Trim(const std::wstring& s, const wchar_t* chars = L" \t\r\n");
 // A Linux path ("/tmp/x") as Wine's Z: drive shows it; other paths unchanged.
 std::wstring WindowsPath(const std::wstring& path);
+// A UTF-8 file's text, read while others may write to it; empty when it cannot be read.
+std::wstring ReadUtf8File(const std::wstring& path);
 
 }  // namespace sim

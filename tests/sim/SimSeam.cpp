@@ -5,6 +5,7 @@
 // manager, the registry and the server information by SimScm and SimRegistry.
 #include "remote/PlatformSeam.h"
 
+#include "tests/sim/SimEndpoints.h"
 #include "tests/sim/SimGuest.h"
 #include "tests/sim/SimRegistry.h"
 #include "tests/sim/SimScm.h"
@@ -470,7 +471,10 @@ public:
         if (RPC_STATUS status = RpcBindingCopy(epBinding, &copy))
             return status;
         auto* inquiry = new SInquiry{nullptr, copy, {}, 0};
-        for (const auto& element : guest->endpoints) {
+        std::vector<sim::SEndpoint> map = guest->endpoints;
+        const std::vector<sim::SEndpoint> agents = sim::AgentEndpoints(*guest);
+        map.insert(map.end(), agents.begin(), agents.end());
+        for (const auto& element : map) {
             if (byInterface && (!UuidEqualNoStatus(element.ifId.Uuid, ifId->Uuid) ||
                                 !VersionMatches(element.ifId, *ifId, versOption)))
                 continue;

@@ -20,7 +20,7 @@ SERVERS = ["NT4", "2000", "2003", "2003SP1", "2008", "2008R2", "2012", "2012R2",
 TARGETS = {"i686": ("XP", "2003"), "x86_64": ("XP64", "2003SP1")}
 ARCHES = {"i686": "x86", "x86_64": "x64"}
 # Where a line's systems were read; system_imports.tsv says what each one means.
-SOURCES = ("doc", "oa96", "crt")
+SOURCES = ("doc", "oa96", "wine", "crt")
 
 
 def load_table(path):
