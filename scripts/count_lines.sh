@@ -4,7 +4,7 @@
 # The project keeps tests at or below a third of all source lines.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-git ls-files | grep -E '\.(cpp|h|idl|rc|rgs|js|sh|py|cmake|txt|def)$' | while read -r f; do
+git ls-files | grep -E '\.(c|cpp|h|idl|rc|rgs|js|sh|py|cmake|txt|def)$' | while read -r f; do
     case $f in
         tests/sim/*) kind=sim ;;
         tests/*|agents/tests/*) kind=tests ;;

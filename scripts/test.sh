@@ -2,7 +2,7 @@
 # Runs every test: installs what is missing, builds both architectures, makes a throw-away
 # Wine prefix and runs CTest in the x86_64 build, which also runs the 32-bit lane (label
 # lane32, in a prefix of its own). Extra arguments go to ctest
-# (for example: scripts/test.sh -R foundation_tests, or -L lane32, or -LE lane32).
+# (for example: scripts/test.sh -R FileMutex, or -L lane32, or -LE lane32).
 set -euo pipefail
 source "$(dirname "$0")/env.sh"
 "$root/scripts/setup.sh"

@@ -19,40 +19,31 @@ protected:
     void TearDown() override { CoUninitialize(); }
 };
 
-struct SValidCase
+// A document named S with `plugins` in its list and `ports` after it.
+std::wstring Doc(const std::wstring& plugins, const std::wstring& ports = L"<PortsCfg UseDynPort=\"true\"/>")
 {
-    const char* name;
-    const wchar_t* xml;
-    const wchar_t* serviceName;
-    std::vector<std::wstring> plugins;
-    bool useDynPort;
-    DWORD staticPort;
-};
+    return L"<GuestAgentConfig ServiceName=\"S\"><PluginsCnt>" + plugins + L"</PluginsCnt>" + ports + L"</GuestAgentConfig>";
+}
+
+std::wstring StaticPort(const wchar_t* port)
+{
+    return Doc(L"", L"<PortsCfg UseDynPort=\"false\" StaticPort=\"" + std::wstring(port) + L"\"/>");
+}
 
 TEST_F(AgentConfigTest, ValidDocumentsAreRead)
 {
-    const SValidCase cases[] = {
+    const struct { const char* name; std::wstring xml, serviceName; std::vector<std::wstring> plugins; bool useDynPort; DWORD staticPort; } cases[] = {
         {"vss agent as installed",
          L"<?xml version=\"1.0\"?>\r\n<GuestAgentConfig ServiceName=\"NimboVssSupport\"><PluginsCnt>"
-         L"<Plugin Path=\"NimboVssSupport.dll\"/></PluginsCnt><PortsCfg UseDynPort=\"true\"/>"
-         L"</GuestAgentConfig>",
+         L"<Plugin Path=\"NimboVssSupport.dll\"/></PluginsCnt><PortsCfg UseDynPort=\"true\"/></GuestAgentConfig>",
          L"NimboVssSupport", {L"NimboVssSupport.dll"}, true, 2010},
-        {"static port",
-         L"<GuestAgentConfig ServiceName=\"Console\"><PluginsCnt><Plugin Path=\"a.dll\"/></PluginsCnt>"
-         L"<PortsCfg UseDynPort=\"false\" StaticPort=\"2010\"/></GuestAgentConfig>",
-         L"Console", {L"a.dll"}, false, 2010},
-        {"highest port",
-         L"<GuestAgentConfig ServiceName=\"S\"><PluginsCnt/><PortsCfg UseDynPort=\"false\" "
-         L"StaticPort=\"65535\"/></GuestAgentConfig>",
-         L"S", {}, false, 65535},
-        {"stale static port ignored while dynamic",
-         L"<GuestAgentConfig ServiceName=\"S\"><PluginsCnt/><PortsCfg UseDynPort=\"true\" "
-         L"StaticPort=\"junk\"/></GuestAgentConfig>",
-         L"S", {}, true, 2010},
-        {"plugins kept in file order, sub-folders allowed",
-         L"<GuestAgentConfig ServiceName=\"S\"><PluginsCnt><Plugin Path=\"b.dll\"/>"
-         L"<Plugin Path=\"sub\\a.dll\"/></PluginsCnt><PortsCfg UseDynPort=\"true\"/></GuestAgentConfig>",
-         L"S", {L"b.dll", L"sub\\a.dll"}, true, 2010},
+        {"static port", Doc(L"<Plugin Path=\"a.dll\"/>", L"<PortsCfg UseDynPort=\"false\" StaticPort=\"2010\"/>"), L"S",
+         {L"a.dll"}, false, 2010},
+        {"highest port", StaticPort(L"65535"), L"S", {}, false, 65535},
+        {"stale static port ignored while dynamic", Doc(L"", L"<PortsCfg UseDynPort=\"true\" StaticPort=\"junk\"/>"), L"S", {},
+         true, 2010},
+        {"plugins kept in file order, sub-folders allowed", Doc(L"<Plugin Path=\"b.dll\"/><Plugin Path=\"sub\\a.dll\"/>"), L"S",
+         {L"b.dll", L"sub\\a.dll"}, true, 2010},
         {"unknown elements, comments and blank document skipped",
          L"<GuestAgentConfig ServiceName=\"NONE\">\r\n  <!-- note -->\r\n  <Extra/>\r\n"
          L"  <PortsCfg UseDynPort=\"true\"/>\r\n  <PluginsCnt>\r\n    <Other Path=\"x.dll\"/>\r\n"
@@ -70,13 +61,6 @@ TEST_F(AgentConfigTest, ValidDocumentsAreRead)
     }
 }
 
-struct SInvalidCase
-{
-    const char* name;
-    const wchar_t* xml;
-    const wchar_t* reason;   // the part of the message that says what is wrong
-};
-
 // The error `action` raised; a default one (no exit code) when it raised none.
 template <class Action>
 CAgentError Refusal(Action action)
@@ -93,66 +77,43 @@ CAgentError Refusal(Action action)
     return CAgentError(EAgentExit::Ok, L"", 0);
 }
 
-TEST_F(AgentConfigTest, FaultyDocumentsAreRefusedWithTheReason)
+// Faulty documents and a missing file stop the agent with a message naming the problem.
+TEST_F(AgentConfigTest, FaultyDocumentsAndMissingFilesAreRefusedWithTheReason)
 {
-    const SInvalidCase cases[] = {
+    const std::wstring port = L"expected a TCP port number from 1 to 65535.";
+    const struct { const char* name; std::wstring xml; std::wstring reason; } cases[] = {
+        // reason: the part of the message that says what is wrong.
         {"not XML", L"GuestAgentConfig", L"The document is not well-formed XML"},
-        {"wrong root", L"<ApplicationCfg/>",
-         L"The root element is [ApplicationCfg], expected [GuestAgentConfig]."},
+        {"wrong root", L"<ApplicationCfg/>", L"The root element is [ApplicationCfg], expected [GuestAgentConfig]."},
         {"root name is case-sensitive", L"<guestagentconfig ServiceName=\"S\"/>",
          L"The root element is [guestagentconfig], expected [GuestAgentConfig]."},
-        {"no service name",
-         L"<GuestAgentConfig><PluginsCnt/><PortsCfg UseDynPort=\"true\"/></GuestAgentConfig>",
+        {"no service name", L"<GuestAgentConfig><PluginsCnt/><PortsCfg UseDynPort=\"true\"/></GuestAgentConfig>",
          L"The element [GuestAgentConfig] has no ServiceName attribute."},
-        {"empty service name",
-         L"<GuestAgentConfig ServiceName=\"\"><PluginsCnt/><PortsCfg UseDynPort=\"true\"/></GuestAgentConfig>",
+        {"empty service name", L"<GuestAgentConfig ServiceName=\"\"><PluginsCnt/><PortsCfg UseDynPort=\"true\"/></GuestAgentConfig>",
          L"The element [GuestAgentConfig] has no ServiceName attribute."},
         {"no plugin list", L"<GuestAgentConfig ServiceName=\"S\"><PortsCfg UseDynPort=\"true\"/></GuestAgentConfig>",
          L"The element [PluginsCnt] is missing."},
-        {"no ports", L"<GuestAgentConfig ServiceName=\"S\"><PluginsCnt/></GuestAgentConfig>",
-         L"The element [PortsCfg] is missing."},
-        {"plugin without path",
-         L"<GuestAgentConfig ServiceName=\"S\"><PluginsCnt><Plugin Path=\"a.dll\"/><Plugin/></PluginsCnt>"
-         L"<PortsCfg UseDynPort=\"true\"/></GuestAgentConfig>",
-         L"Plugin number 2 has no Path attribute."},
-        {"plugin listed twice",
-         L"<GuestAgentConfig ServiceName=\"S\"><PluginsCnt><Plugin Path=\"a.dll\"/><Plugin Path=\"A.DLL\"/>"
-         L"</PluginsCnt><PortsCfg UseDynPort=\"true\"/></GuestAgentConfig>",
-         L"The plugin [A.DLL] is listed twice."},
-        {"no UseDynPort", L"<GuestAgentConfig ServiceName=\"S\"><PluginsCnt/><PortsCfg/></GuestAgentConfig>",
-         L"The element [PortsCfg] has no UseDynPort attribute."},
-        {"UseDynPort is case-sensitive",
-         L"<GuestAgentConfig ServiceName=\"S\"><PluginsCnt/><PortsCfg UseDynPort=\"True\"/></GuestAgentConfig>",
+        {"no ports", Doc(L"", L""), L"The element [PortsCfg] is missing."},
+        {"plugin without path", Doc(L"<Plugin Path=\"a.dll\"/><Plugin/>"), L"Plugin number 2 has no Path attribute."},
+        {"plugin listed twice", Doc(L"<Plugin Path=\"a.dll\"/><Plugin Path=\"A.DLL\"/>"), L"The plugin [A.DLL] is listed twice."},
+        {"no UseDynPort", Doc(L"", L"<PortsCfg/>"), L"The element [PortsCfg] has no UseDynPort attribute."},
+        {"UseDynPort is case-sensitive", Doc(L"", L"<PortsCfg UseDynPort=\"True\"/>"),
          L"UseDynPort is [True], expected [true] or [false]."},
-        {"static without port",
-         L"<GuestAgentConfig ServiceName=\"S\"><PluginsCnt/><PortsCfg UseDynPort=\"false\"/></GuestAgentConfig>",
+        {"static without port", Doc(L"", L"<PortsCfg UseDynPort=\"false\"/>"),
          L"UseDynPort is [false] but the element [PortsCfg] has no StaticPort attribute."},
-        {"port zero",
-         L"<GuestAgentConfig ServiceName=\"S\"><PluginsCnt/><PortsCfg UseDynPort=\"false\" StaticPort=\"0\"/>"
-         L"</GuestAgentConfig>",
-         L"StaticPort is [0], expected a TCP port number from 1 to 65535."},
-        {"port too large",
-         L"<GuestAgentConfig ServiceName=\"S\"><PluginsCnt/><PortsCfg UseDynPort=\"false\" StaticPort=\"65536\"/>"
-         L"</GuestAgentConfig>",
-         L"StaticPort is [65536], expected a TCP port number from 1 to 65535."},
-        {"port not decimal",
-         L"<GuestAgentConfig ServiceName=\"S\"><PluginsCnt/><PortsCfg UseDynPort=\"false\" StaticPort=\"0x7DA\"/>"
-         L"</GuestAgentConfig>",
-         L"StaticPort is [0x7DA], expected a TCP port number from 1 to 65535."},
+        {"port zero", StaticPort(L"0"), L"StaticPort is [0], " + port},
+        {"port too large", StaticPort(L"65536"), L"StaticPort is [65536], " + port},
+        {"port not decimal", StaticPort(L"0x7DA"), L"StaticPort is [0x7DA], " + port},
     };
+    const std::wstring prefix = L"The agent's configuration [C:\\Agent\\NimboAgentConfig.xml] cannot be used. ";
     for (const auto& c : cases)
     {
         SCOPED_TRACE(c.name);
         const CAgentError error = Refusal([&] { CAgentConfig::Parse(c.xml, L"C:\\Agent\\NimboAgentConfig.xml"); });
         EXPECT_EQ(EAgentExit::ConfigUnreadable, error.Exit());
-        const std::wstring prefix = L"The agent's configuration [C:\\Agent\\NimboAgentConfig.xml] cannot be used. ";
         EXPECT_EQ(prefix, error.Text().substr(0, prefix.size())) << error.Text();
         EXPECT_NE(std::wstring::npos, error.Text().find(c.reason, prefix.size())) << error.Text();
     }
-}
-
-TEST_F(AgentConfigTest, MissingFileNamesThePathAndTheSystemError)
-{
     const std::wstring path = L"C:\\no such folder\\NimboAgentConfig.xml";
     const CAgentError error = Refusal([&] { CAgentConfig::Load(path); });
     EXPECT_EQ(EAgentExit::ConfigUnreadable, error.Exit());

@@ -21,33 +21,16 @@ namespace
 using util::CBstr;
 using util::CComPtr;
 
-struct SReceived
-{
-    DISPID dispId = 0;
-    IID iid = GUID_NULL;
-    LCID lcid = 0;
-    WORD flags = 0;
-    UINT namedArgs = 0;
-    bool resultGiven = false;
-    std::vector<VARTYPE> types;  // in Invoke order: the last parameter first
-    std::vector<BSTR> texts;     // BSTR arguments as received, in the same order
-    std::vector<std::wstring> copies;
-    LONG state = 0;
-};
-
-// A dispatch sink on the test's stack that records every Invoke. It answers the outgoing
-// interface unless told not to, and can run a hook inside Invoke.
+// A dispatch sink on the test's stack that records every Invoke as one line of text. It
+// answers the outgoing interface and can run a hook inside Invoke.
 class CTestSink final : public IDispatch
 {
 public:
-    explicit CTestSink(bool implementsEvents = true, HRESULT invokeResult = S_OK)
-        : m_implementsEvents(implementsEvents), m_invokeResult(invokeResult)
-    {
-    }
+    explicit CTestSink(HRESULT invokeResult = S_OK) : m_invokeResult(invokeResult) {}
     STDMETHODIMP QueryInterface(REFIID iid, void** ppv) override
     {
         const bool known = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) ||
-                           (m_implementsEvents && IsEqualIID(iid, DIID_INimboRemoteConsoleEvtDistrib));
+                           IsEqualIID(iid, DIID_INimboRemoteConsoleEvtDistrib);
         *ppv = known ? static_cast<IDispatch*>(this) : nullptr;
         return known ? (AddRef(), S_OK) : E_NOINTERFACE;
     }
@@ -56,48 +39,44 @@ public:
     STDMETHODIMP GetTypeInfoCount(UINT* count) override { return *count = 0, S_OK; }
     STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    // "<dispid> <lcid> <flags> <named> <result given> <argument>...", last parameter first: a
+    // text as "[text]" (its own copy) or "null", a number as "i4:<value>".
     STDMETHODIMP Invoke(DISPID dispId, REFIID iid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
                         EXCEPINFO*, UINT*) override
     {
-        SReceived r{dispId, iid, lcid, flags, params->cNamedArgs, result != nullptr};
+        std::wstring line = std::to_wstring(dispId) + (IsEqualIID(iid, IID_NULL) ? L"" : L" iid!") + L" " +
+                            std::to_wstring(lcid) + L" " + std::to_wstring(flags) + L" " +
+                            std::to_wstring(params->cNamedArgs) + L" " + std::to_wstring(result != nullptr);
         for (UINT i = 0; i < params->cArgs; ++i)
         {
             const VARIANT& v = params->rgvarg[i];
-            r.types.push_back(V_VT(&v));
             if (V_VT(&v) == VT_BSTR)
-                r.texts.push_back(V_BSTR(&v)), r.copies.push_back(CBstr::ToText(V_BSTR(&v)));
-            if (V_VT(&v) == VT_I4)
-                r.state = V_I4(&v);
+                line += V_BSTR(&v) ? (V_BSTR(&v) == sent ? L" [not a copy]" : L" [" + CBstr::ToText(V_BSTR(&v)) + L"]") : L" null";
+            else
+                line += V_VT(&v) == VT_I4 ? L" i4:" + std::to_wstring(V_I4(&v)) : L" vt:" + std::to_wstring(V_VT(&v));
         }
         {
             std::lock_guard<std::mutex> hold(m_mutex);
-            m_received.push_back(r);
+            m_received.push_back(line);
         }
-        if (m_hook)
-            m_hook();
+        if (hook)
+            hook();
         return m_invokeResult;
     }
 
     ULONG Refs() const { return m_refs; }
-    std::vector<SReceived> Received()
-    {
-        std::lock_guard<std::mutex> hold(m_mutex);
-        return m_received;
-    }
+    std::vector<std::wstring> Received() { std::lock_guard<std::mutex> lock(m_mutex); return m_received; }
     size_t Count() { return Received().size(); }
-    void SetHook(std::function<void()> hook) { m_hook = std::move(hook); }
+
+    std::function<void()> hook;
+    BSTR sent = nullptr;  // the caller's text, which a sink must never be handed
 
 private:
     std::atomic<ULONG> m_refs{1};
-    bool m_implementsEvents;
     HRESULT m_invokeResult;
     std::mutex m_mutex;
-    std::vector<SReceived> m_received;
-    std::function<void()> m_hook;
+    std::vector<std::wstring> m_received;
 };
-
-// Global call order across all sinks of one test.
-std::vector<int>* g_order = nullptr;
 
 class RcEvt : public testing::Test
 {
@@ -119,11 +98,7 @@ protected:
 
     // Sinks live in the fixture, so a failed check that leaves a sink connected cannot make
     // the event object call into a destroyed sink when it is released.
-    CTestSink& NewSink(bool implementsEvents = true, HRESULT invokeResult = S_OK)
-    {
-        return sinks.emplace_back(implementsEvents, invokeResult);
-    }
-
+    CTestSink& NewSink(HRESULT invokeResult = S_OK) { return sinks.emplace_back(invokeResult); }
     DWORD Advise(CTestSink& sink)
     {
         DWORD cookie = 0xDEAD;
@@ -136,117 +111,72 @@ protected:
     CComPtr<IConnectionPoint> point;
 };
 
-struct SFireCase
-{
-    const char* name;
-    std::function<HRESULT(INimboRemoteConsoleEvt*, BSTR)> fire;
-    DISPID dispId;
-    std::vector<VARTYPE> types;  // Invoke order
-    LONG state;
-};
-
+// Each event reaches a sink as a method call with its DISPID, no IID, the user's locale, no
+// named arguments and a result to fill, and a copy of the whole text (embedded zero included);
+// a null text stays null.
 TEST_F(RcEvt, EachEventReachesSinksWithItsDispIdAndArguments)
 {
-    const std::vector<SFireCase> cases = {
-        {"OnStdOutput", [](INimboRemoteConsoleEvt* e, BSTR b) { return e->OnStdOutput(b); }, 1, {VT_BSTR}, 0},
-        {"OnStdError", [](INimboRemoteConsoleEvt* e, BSTR b) { return e->OnStdError(b); }, 2, {VT_BSTR}, 0},
-        {"OnChannelStateChanged(Error)",
-         [](INimboRemoteConsoleEvt* e, BSTR b) { return e->OnChannelStateChanged(ENimboRemoteConsoleError, b); },
-         3, {VT_BSTR, VT_I4}, 2},
-        {"OnChannelStateChanged(Closed)",
-         [](INimboRemoteConsoleEvt* e, BSTR b) { return e->OnChannelStateChanged(ENimboRemoteConsoleClosed, b); },
-         3, {VT_BSTR, VT_I4}, 3},
+    const std::wstring head = L" " + std::to_wstring(LOCALE_USER_DEFAULT) + L" 1 0 1";
+    const struct { std::function<HRESULT(INimboRemoteConsoleEvt*, BSTR)> fire; std::wstring call; } cases[] = {
+        {[](INimboRemoteConsoleEvt* e, BSTR b) { return e->OnStdOutput(b); }, L"1" + head},
+        {[](INimboRemoteConsoleEvt* e, BSTR b) { return e->OnStdError(b); }, L"2" + head},
+        {[](INimboRemoteConsoleEvt* e, BSTR b) { return e->OnChannelStateChanged(ENimboRemoteConsoleError, b); }, L"3" + head},
+        {[](INimboRemoteConsoleEvt* e, BSTR b) { return e->OnChannelStateChanged(ENimboRemoteConsoleClosed, b); }, L"3" + head},
     };
-    for (const SFireCase& c : cases)
+    for (size_t k = 0; k < std::size(cases); ++k)
     {
-        SCOPED_TRACE(c.name);
+        const std::wstring state = k < 2 ? L"" : k == 2 ? L" i4:2" : L" i4:3";
         for (bool nullText : {false, true})
         {
             CTestSink& sink = NewSink();
-            DWORD cookie = Advise(sink);
+            const DWORD cookie = Advise(sink);
             CBstr text(std::wstring(L"line one\r\nline\0two", 18));
-            ASSERT_EQ(S_OK, c.fire(evt.get(), nullText ? nullptr : text.get()));
+            sink.sent = text.get();
+            ASSERT_EQ(S_OK, cases[k].fire(evt.get(), nullText ? nullptr : text.get()));
             ASSERT_EQ(S_OK, point->Unadvise(cookie));
-
-            auto got = sink.Received();
-            ASSERT_EQ(1u, got.size());
-            const SReceived& r = got[0];
-            EXPECT_EQ(c.dispId, r.dispId);
-            EXPECT_TRUE(IsEqualIID(IID_NULL, r.iid));
-            EXPECT_EQ(static_cast<LCID>(LOCALE_USER_DEFAULT), r.lcid);
-            EXPECT_EQ(DISPATCH_METHOD, r.flags);
-            EXPECT_EQ(0u, r.namedArgs);
-            EXPECT_TRUE(r.resultGiven);
-            EXPECT_EQ(c.types, r.types);
-            ASSERT_EQ(1u, r.texts.size());
-            if (nullText)
-                EXPECT_EQ(nullptr, r.texts[0]) << "a null text stays a null BSTR";
-            else
-                EXPECT_NE(text.get(), r.texts[0]) << "sinks get a copy";
-            EXPECT_EQ(nullText ? L"" : text.Text(), r.copies[0]) << "the whole text, embedded zero included";
-            EXPECT_EQ(c.state, r.state);
+            EXPECT_EQ(std::vector<std::wstring>{cases[k].call + (nullText ? L" null" : L" [" + text.Text() + L"]") + state},
+                      sink.Received());
         }
     }
 }
 
-TEST_F(RcEvt, SinksAreCalledInSlotOrderAndAFailingSinkDoesNotStopTheOthers)
+// Sinks are called in slot order and a failing sink does not stop the others; a sink may
+// unadvise itself and others from inside an event, and a removed sink is not called again.
+TEST_F(RcEvt, SinksAreCalledInSlotOrderAndMayUnadviseFromInsideAnEvent)
 {
     std::vector<int> order;
-    g_order = &order;
-    CTestSink& first = NewSink(true, E_FAIL);
-    CTestSink& second = NewSink(true, DISP_E_MEMBERNOTFOUND);
-    CTestSink& third = NewSink();
-    first.SetHook([] { g_order->push_back(1); });
-    second.SetHook([] { g_order->push_back(2); });
-    third.SetHook([] { g_order->push_back(3); });
-    DWORD c1 = Advise(first);
-    Advise(second);
+    CTestSink* sink[] = {&NewSink(E_FAIL), &NewSink(DISP_E_MEMBERNOTFOUND), &NewSink(), &NewSink()};
+    for (int i = 0; i < 4; ++i)
+        sink[i]->hook = [&order, i] { order.push_back(i + 1); };
+    DWORD cookie[4] = {Advise(*sink[0]), Advise(*sink[1])};
     EXPECT_EQ(S_OK, evt->OnStdOutput(nullptr));
     EXPECT_EQ((std::vector<int>{1, 2}), order);
 
     // The third sink takes the first sink's freed slot and cookie, so it is called first.
-    ASSERT_EQ(S_OK, point->Unadvise(c1));
-    EXPECT_EQ(c1, Advise(third));
-    order.clear();
-    EXPECT_EQ(S_OK, evt->OnStdError(nullptr));
-    EXPECT_EQ((std::vector<int>{3, 2}), order);
-    g_order = nullptr;
-}
-
-TEST_F(RcEvt, SinkMayUnadviseFromInsideAnEvent)
-{
-    CTestSink& self = NewSink();
-    CTestSink& later = NewSink();
-    CTestSink& other = NewSink();
-    DWORD selfCookie = Advise(self);
-    DWORD laterCookie = Advise(later);
-    Advise(other);
-    // The first sink removes itself and the sink after it while being called.
+    ASSERT_EQ(S_OK, point->Unadvise(cookie[0]));
+    EXPECT_EQ(cookie[0], cookie[2] = Advise(*sink[2]));
+    cookie[3] = Advise(*sink[3]);
     IConnectionPoint* cp = point.get();
-    self.SetHook([&] {
-        EXPECT_EQ(S_OK, cp->Unadvise(selfCookie));
-        EXPECT_EQ(S_OK, cp->Unadvise(laterCookie));
-    });
-    EXPECT_EQ(S_OK, evt->OnStdOutput(nullptr));
-    EXPECT_EQ(1u, self.Count());
-    EXPECT_EQ(0u, later.Count()) << "a sink removed during the event is not called afterwards";
-    EXPECT_EQ(1u, other.Count());
-    EXPECT_EQ(1u, self.Refs());
-
-    EXPECT_EQ(S_OK, evt->OnStdOutput(nullptr));
-    EXPECT_EQ(1u, self.Count());
-    EXPECT_EQ(2u, other.Count());
+    sink[2]->hook = [&] {
+        order.push_back(3);
+        EXPECT_EQ(S_OK, cp->Unadvise(cookie[2]));
+        EXPECT_EQ(S_OK, cp->Unadvise(cookie[1]));
+    };
+    order.clear();
+    for (int round = 1; round <= 2; ++round)
+        EXPECT_EQ(S_OK, evt->OnStdError(nullptr));
+    EXPECT_EQ((std::vector<int>{3, 4, 4}), order) << "the second sink, removed during the event, is not called";
+    EXPECT_EQ(1u, sink[2]->Refs());
+    EXPECT_EQ(1u, sink[1]->Refs());
 }
 
 TEST_F(RcEvt, ConcurrentAdviseWhileFiring)
 {
-    constexpr int kThreads = 4;
-    constexpr int kPerThread = 25;
+    constexpr int kThreads = 4, kPerThread = 25;
     for (int i = 0; i < kThreads * kPerThread; ++i)
         NewSink();
     std::vector<DWORD> cookies(sinks.size(), 0);
     std::atomic<bool> stop{false};
-
     std::thread firer([&] {
         CoInitializeEx(nullptr, COINIT_MULTITHREADED);
         while (!stop)
@@ -255,15 +185,10 @@ TEST_F(RcEvt, ConcurrentAdviseWhileFiring)
     });
     std::vector<std::thread> advisers;
     for (int t = 0; t < kThreads; ++t)
-    {
         advisers.emplace_back([&, t] {
-            for (int i = 0; i < kPerThread; ++i)
-            {
-                const size_t k = static_cast<size_t>(t * kPerThread + i);
+            for (size_t k = t * kPerThread; k < static_cast<size_t>((t + 1) * kPerThread); ++k)
                 EXPECT_EQ(S_OK, point->Advise(&sinks[k], &cookies[k]));
-            }
         });
-    }
     for (auto& a : advisers)
         a.join();
     stop = true;
@@ -272,8 +197,7 @@ TEST_F(RcEvt, ConcurrentAdviseWhileFiring)
     std::vector<bool> seen(sinks.size() + 1, false);
     for (DWORD c : cookies)
     {
-        ASSERT_GE(c, 1u);
-        ASSERT_LE(c, sinks.size()) << "cookies fill the slots without gaps";
+        ASSERT_TRUE(c >= 1 && c <= sinks.size()) << "cookies fill the slots without gaps: " << c;
         EXPECT_FALSE(seen[c]) << "cookie " << c << " handed out twice";
         seen[c] = true;
     }
@@ -288,5 +212,4 @@ TEST_F(RcEvt, ConcurrentAdviseWhileFiring)
     for (auto& s : sinks)
         EXPECT_EQ(1u, s.Refs());
 }
-
 }

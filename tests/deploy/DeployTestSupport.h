@@ -35,7 +35,7 @@ inline void UseGuests(const std::wstring& text) { remote_test::UseGuests(std::st
 // The first `count` sentences of `e`.
 inline std::vector<std::wstring> Sentences(const CExc& e, size_t count)
 {
-    std::vector<std::wstring> all(e.GetMessages().begin(), e.GetMessages().end());
+    std::vector<std::wstring> all = filestest::Sentences(e);
     all.resize(std::min(all.size(), count));
     return all;
 }

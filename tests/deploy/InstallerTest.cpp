@@ -105,19 +105,13 @@ protected:
     {
         std::vector<std::wstring> log = CLogRecorder::Expect(util::LogInfo, 1, MsgText(121));
         if (registers)
-            Append(log, CLogRecorder::Expect(util::LogInfo, 2, MsgText(246, L"")));
-        Append(log, CLogRecorder::Expect(util::LogInfo, 1, MsgText(121) + (failure ? L"Failed." : L"Ok.")));
+            logtest::Append(log, CLogRecorder::Expect(util::LogInfo, 2, MsgText(246, L"")));
+        logtest::Append(log, CLogRecorder::Expect(util::LogInfo, 1, MsgText(121) + (failure ? L"Failed." : L"Ok.")));
         if (failure)
-        {
-            Append(log, CLogRecorder::Expect(util::LogError, 0, MsgText(122)));
-            for (const std::wstring& sentence : failure->GetMessages())
-                Append(log, CLogRecorder::Expect(util::LogError, 1, sentence));
-        }
+            logtest::Append(log, CLogRecorder::Expect(util::LogError, 0, MsgText(122)));
+        for (const std::wstring& sentence : failure ? failure->GetMessages() : std::list<std::wstring>())
+            logtest::Append(log, CLogRecorder::Expect(util::LogError, 1, sentence));
         return log;
-    }
-    static void Append(std::vector<std::wstring>& to, const std::vector<std::wstring>& lines)
-    {
-        to.insert(to.end(), lines.begin(), lines.end());
     }
 
     const SComScope m_com;
@@ -148,14 +142,11 @@ TEST_F(InstallerTest, SupportedGuestGetsTheFilesForItsSystemAndARunningService)
         installer.CollectGuestMetrics();
         ASSERT_TRUE(installer.IsInstallPossible());
         m_recorder->lines.clear();
-        std::vector<std::pair<EInstallPhase, bool>> phases;
+        std::vector<std::pair<EInstallPhase, bool>> phases, inOrder;  // each phase as it begins and ends
         installer.SetPhaseObserver([&](EInstallPhase p, bool finished) { phases.emplace_back(p, finished); });
         installer.Install();
-        const std::vector<std::pair<EInstallPhase, bool>> inOrder = {
-            {EInstallPhase::Upload, false},       {EInstallPhase::Upload, true},
-            {EInstallPhase::Configuration, false}, {EInstallPhase::Configuration, true},
-            {EInstallPhase::Registration, false},  {EInstallPhase::Registration, true},
-            {EInstallPhase::Start, false},         {EInstallPhase::Start, true}};
+        for (EInstallPhase p : {EInstallPhase::Upload, EInstallPhase::Configuration, EInstallPhase::Registration, EInstallPhase::Start})
+            inOrder.insert(inOrder.end(), {{p, false}, {p, true}});
         EXPECT_EQ(phases, inOrder);
         EXPECT_TRUE(ReadBytes(AgentFile(L"NimboGuestAgent.exe")) == ReadBytes(m_package + L"\\" + c.agent));
         EXPECT_TRUE(ReadBytes(AgentFile(L"NimboVssSupport.dll")) == ReadBytes(m_package + L"\\" + c.plugin));

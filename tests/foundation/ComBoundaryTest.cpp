@@ -22,11 +22,8 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-        util::CRegKey key;
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, (std::wstring(kTestClsidKey) + L"\\ProgID").c_str(),
-                                                 0, nullptr, 0, KEY_WRITE, nullptr, key.put(), nullptr));
-        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key.get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(kTestProgId),
-                                                sizeof(kTestProgId)));
+        ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_LOCAL_MACHINE, (std::wstring(kTestClsidKey) + L"\\ProgID").c_str(), nullptr,
+                                                 REG_SZ, kTestProgId, sizeof(kTestProgId)));
     }
     void TearDown() override
     {

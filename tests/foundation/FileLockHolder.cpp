@@ -13,14 +13,6 @@
 
 namespace
 {
-const DWORD kMaxHoldMs = 60000;
-
-int Fail(const CExc& e)
-{
-    fwprintf(stderr, L"%ls\n", e.GetFullText().c_str());
-    return e.GetHResult() == HRESULT(0x80070102) ? 1 : 2;
-}
-
 int SignalAndWait(const wchar_t* readyName, const wchar_t* releaseName)
 {
     util::CEventHandle ready(OpenEventW(EVENT_MODIFY_STATE, FALSE, readyName));
@@ -28,7 +20,7 @@ int SignalAndWait(const wchar_t* readyName, const wchar_t* releaseName)
     if (!ready || !release)
         return 3;
     SetEvent(ready.get());
-    return WaitForSingleObject(release.get(), kMaxHoldMs) == WAIT_OBJECT_0 ? 0 : 4;
+    return WaitForSingleObject(release.get(), 60000) == WAIT_OBJECT_0 ? 0 : 4;
 }
 }
 
@@ -37,26 +29,19 @@ int wmain(int argc, wchar_t** argv)
     const std::wstring mode = argc > 1 ? argv[1] : L"";
     try
     {
-        if (mode == L"hold" && argc == 5)
-        {
-            util::CFileMutex mutex(argv[2]);
-            mutex.Lock(10);
-            const int result = SignalAndWait(argv[3], argv[4]);
-            mutex.Unlock();
-            return result;
-        }
-        if (mode == L"try" && argc == 4)
-        {
-            util::CFileMutex mutex(argv[2]);
-            mutex.Lock(_wtoi(argv[3]));
-            return 0;
-        }
         if (mode == L"wait" && argc == 4)
             return SignalAndWait(argv[2], argv[3]);
+        if ((mode == L"hold" && argc == 5) || (mode == L"try" && argc == 4))
+        {
+            util::CFileMutex mutex(argv[2]);
+            mutex.Lock(mode == L"hold" ? 10 : _wtoi(argv[3]));
+            return mode == L"hold" ? SignalAndWait(argv[3], argv[4]) : 0;  // the mutex unlocks as it goes
+        }
     }
     catch (CExc& e)
     {
-        return Fail(e);
+        fwprintf(stderr, L"%ls\n", e.GetFullText().c_str());
+        return e.GetHResult() == HRESULT(0x80070102) ? 1 : 2;
     }
     fwprintf(stderr, L"usage: hold <lock> <ready> <release> | try <lock> <attempts> | wait <ready> <release>\n");
     return 5;

@@ -13,28 +13,32 @@ namespace
 {
 const HRESULT kTimeoutHr = HRESULT(0x80070102);
 
-// Lock must time out; `elapsedMs` tells how long that took.
-void ExpectTimeout(CFileMutex& mutex, int attempts, DWORD& elapsedMs)
+// Lock must time out; gives back how long that took.
+DWORD ExpectTimeout(CFileMutex& mutex, int attempts)
 {
     const DWORD start = GetTickCount();
     CWin32Exc e = Raised<CWin32Exc>([&] { mutex.Lock(attempts); });
-    elapsedMs = GetTickCount() - start;
+    const DWORD elapsed = GetTickCount() - start;
     EXPECT_EQ(e.GetHResult(), kTimeoutHr);
     EXPECT_EQ(e.GetCode(), static_cast<DWORD>(kTimeoutHr));
     ExpectSentencesAndWin32Line(e, {L"Waiting for the file lock has timed out. Lock path: [" + mutex.Path() + L"]."},
                                 -2147024638);
     EXPECT_FALSE(mutex.IsLocked());
+    return elapsed;
 }
 
 long TryInOtherProcess(const std::wstring& lockPath, int attempts)
 {
-    CChildProcess child(SiblingProgram(kLockHolder), L"try " + Quoted(lockPath) + L" " + std::to_wstring(attempts));
-    return child.WaitForExit(15000);
+    return CChildProcess(SiblingProgram(kLockHolder), L"try " + Quoted(lockPath) + L" " + std::to_wstring(attempts))
+        .WaitForExit(15000);
+}
 }
 
 // Both directions between this process and a second one, on one lock file.
-void CheckExclusionBetweenProcesses(const std::wstring& lockPath)
+TEST(FileMutex, ExcludesAnotherProcessTimesOutOrWaitsAndOutlivesAKilledHolder)
 {
+    CScratchFolder dir;
+    const std::wstring lockPath = dir / L"install.lck";
     {
         CFileMutex mutex(lockPath);
         mutex.Lock(1);
@@ -44,57 +48,33 @@ void CheckExclusionBetweenProcesses(const std::wstring& lockPath)
         EXPECT_FALSE(FileExists(lockPath)) << "the file exists only while locked";
         EXPECT_EQ(TryInOtherProcess(lockPath, 1), 0);
     }
-
-    CReadyHolder holder(SiblingProgram(kLockHolder), L"hold " + Quoted(lockPath));
+    SReadyHolder holder(SiblingProgram(kLockHolder), L"hold " + Quoted(lockPath));
     ASSERT_TRUE(holder.WaitReady()) << "holder did not take the lock";
     CFileMutex mutex(lockPath);
-    DWORD elapsed = 0;
-    ExpectTimeout(mutex, 3, elapsed);
+    const DWORD elapsed = ExpectTimeout(mutex, 3);
     EXPECT_GE(elapsed, 2500u) << "three attempts one second apart";
     EXPECT_LT(elapsed, 8000u);
-
-    holder.Release().Set();
-    EXPECT_EQ(holder.Process().WaitForExit(15000), 0);
-    mutex.Lock(3);
+    // Without a limit the wait lasts until the holder lets go.
+    CThread releaser(&CNamedEvent::SetLater, &holder.release);
+    const DWORD start = GetTickCount();
+    mutex.Lock(CFileMutex::kInfinite);
+    EXPECT_GE(GetTickCount() - start, 400u);
     EXPECT_TRUE(mutex.IsLocked());
-}
-}
-
-TEST(FileMutex, ExcludesAnotherProcessAndTimesOutAfterTheGivenAttempts)
-{
-    CScratchFolder dir;
-    CheckExclusionBetweenProcesses(dir / L"install.lck");
-}
-
-TEST(FileMutex, WithoutLimitWaitsForTheHolderAndOutlivesAKilledOne)
-{
-    CScratchFolder dir;
-    const std::wstring lockPath = dir / L"install.lck";
-    {
-        CReadyHolder holder(SiblingProgram(kLockHolder), L"hold " + Quoted(lockPath));
-        ASSERT_TRUE(holder.WaitReady());
-        CThread releaser(&CNamedEvent::SetLater, &holder.Release());
-        CFileMutex mutex(lockPath);
-        const DWORD start = GetTickCount();
-        mutex.Lock(CFileMutex::kInfinite);
-        EXPECT_GE(GetTickCount() - start, 400u);
-        EXPECT_TRUE(mutex.IsLocked());
-    }
+    EXPECT_EQ(holder.process.WaitForExit(15000), 0);
+    mutex.Unlock();
 
     // The system closes a dead holder's handle; its file stays but can be taken.
-    CReadyHolder holder(SiblingProgram(kLockHolder), L"hold " + Quoted(lockPath));
-    ASSERT_TRUE(holder.WaitReady());
-    holder.Process().Kill();
-    CFileMutex mutex(lockPath);
+    SReadyHolder killed(SiblingProgram(kLockHolder), L"hold " + Quoted(lockPath));
+    ASSERT_TRUE(killed.WaitReady());
+    killed.process.Kill();
     mutex.Lock(2);
     EXPECT_TRUE(mutex.IsLocked());
 }
 
-TEST(FileMutex, FailuresThatDoNotWait)
+TEST(FileMutex, FailuresThatDoNotWaitAndTheScopedLock)
 {
     CScratchFolder dir;
     const std::wstring lockPath = dir / L"install.lck";
-    DWORD elapsed = 0;
     {
         CFileMutex mutex(lockPath);
         mutex.Lock(1);
@@ -103,16 +83,13 @@ TEST(FileMutex, FailuresThatDoNotWait)
         EXPECT_EQ(Sentences(twice),
                   std::vector<std::wstring>{L"File-based mutex already locked. File path: [" + lockPath + L"]."});
         EXPECT_TRUE(mutex.IsLocked()) << "the refused second Lock must not drop the first";
-
-        // Another object in the same process is excluded like another process.
-        CFileMutex other(lockPath);
-        ExpectTimeout(other, 1, elapsed);
+        CFileMutex other(lockPath);  // another object in the same process is excluded like another process
+        ExpectTimeout(other, 1);
     }
     EXPECT_FALSE(FileExists(lockPath)) << "destroying a locked mutex unlocks it";
 
     CFileMutex zero(lockPath);
-    ExpectTimeout(zero, 0, elapsed);
-    EXPECT_LT(elapsed, 500u);
+    EXPECT_LT(ExpectTimeout(zero, 0), 500u);
     EXPECT_FALSE(FileExists(lockPath)) << "a zero time-out makes no attempt";
 
     const std::wstring unreachable = dir / L"missing\\install.lck";
@@ -122,16 +99,12 @@ TEST(FileMutex, FailuresThatDoNotWait)
     EXPECT_LT(GetTickCount() - start, 500u) << "only sharing conflicts are waited out";
     EXPECT_EQ(e.GetHResult(), HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));
     EXPECT_EQ(FirstSentence(e), L"Cannot create a file for the mutex. File path: [" + unreachable + L"].");
-}
 
-TEST(FileMutexLock, HoldsTheLockForItsScope)
-{
-    CScratchFolder dir;
-    auto mutex = std::make_shared<CFileMutex>(dir / L"install.lck");
+    auto shared = std::make_shared<CFileMutex>(lockPath);
     {
-        CFileMutexLock hold(mutex, 1);
-        EXPECT_TRUE(FileExists(mutex->Path()));
+        CFileMutexLock hold(shared, 1);
+        EXPECT_TRUE(FileExists(lockPath));
     }
-    EXPECT_FALSE(mutex->IsLocked());
-    EXPECT_FALSE(FileExists(mutex->Path()));
+    EXPECT_FALSE(shared->IsLocked());
+    EXPECT_FALSE(FileExists(lockPath));
 }

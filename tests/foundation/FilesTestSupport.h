@@ -34,21 +34,16 @@ E Raised(Action action)
 inline std::vector<std::wstring> Sentences(const CExc& e) { return {e.GetMessages().begin(), e.GetMessages().end()}; }
 inline std::wstring FirstSentence(const CExc& e) { return e.GetMessages().empty() ? L"" : e.GetMessages().front(); }
 
-// The line that ends every CWin32Exc: the system text varies, the frame does not.
-inline bool IsWin32Line(const std::wstring& line, long code)
-{
-    const std::wstring tail = L" Code: " + std::to_wstring(code);
-    return line.rfind(L"Win32 error:", 0) == 0 && line.size() >= tail.size() &&
-           line.compare(line.size() - tail.size(), tail.size(), tail) == 0;
-}
-
-// The exception's sentences are `sentences` followed by the system line of `code`.
+// The exception's sentences are `sentences` followed by the line that ends every CWin32Exc
+// (the system text varies, its frame does not).
 inline void ExpectSentencesAndWin32Line(const CExc& e, const std::vector<std::wstring>& sentences, long code)
 {
     std::vector<std::wstring> s = Sentences(e);
     ASSERT_EQ(s.size(), sentences.size() + 1) << e.GetFullText();
     EXPECT_EQ(std::vector<std::wstring>(s.begin(), s.end() - 1), sentences);
-    EXPECT_TRUE(IsWin32Line(s.back(), code)) << s.back();
+    const std::wstring tail = L" Code: " + std::to_wstring(code), last = s.back();
+    EXPECT_TRUE(last.rfind(L"Win32 error:", 0) == 0 && last.size() >= tail.size() &&
+                last.compare(last.size() - tail.size(), tail.size(), tail) == 0) << last;
 }
 
 inline void WriteTextFile(const std::wstring& path, const std::string& content)
@@ -145,13 +140,7 @@ public:
     static constexpr const wchar_t* kHost = L"nimbofileshost";
     CUncShare() : CScratchFolder(MakeLocalPath()) {}
     bool Available() const { return !Path().empty(); }
-    const std::wstring& LocalPath() const { return Path(); }
-    std::wstring UncPath() const
-    {
-        std::wstring folder, share;
-        util::SplitPath(Path(), folder, share);
-        return L"\\\\" + std::wstring(kHost) + L"\\" + share;
-    }
+    std::wstring UncPath() const { return L"\\\\" + std::wstring(kHost) + Path().substr(Path().find_last_of(L'\\')); }
 
 private:
     static std::wstring MakeLocalPath()
@@ -175,10 +164,6 @@ private:
     }
 };
 
-#define SKIP_WITHOUT_UNC(share) \
-    if (!(share).Available())   \
-    GTEST_SKIP() << "not under Wine: no UNC share to map"
-
 // A program built beside the running test program.
 inline std::wstring SiblingProgram(const std::wstring& name)
 {
@@ -190,27 +175,16 @@ inline std::wstring SiblingProgram(const std::wstring& name)
 inline const wchar_t* const kLockHolder = L"foundation_files_lock_holder.exe";
 
 // A manual-reset event with a unique name, for signalling to and from a child process.
-class CNamedEvent
+struct CNamedEvent
 {
-public:
     explicit CNamedEvent(const std::wstring& role)
-        : m_name(UniqueName(L"nimbo_files_" + role)), m_event(CreateEventW(nullptr, TRUE, FALSE, m_name.c_str()))
-    {
-    }
-    const std::wstring& Name() const { return m_name; }
-    bool Wait(DWORD ms) const { return WaitForSingleObject(m_event.get(), ms) == WAIT_OBJECT_0; }
-    void Set() const { SetEvent(m_event.get()); }
+        : name(UniqueName(L"nimbo_files_" + role)), event(CreateEventW(nullptr, TRUE, FALSE, name.c_str())) {}
+    bool Wait(DWORD ms) const { return WaitForSingleObject(event.get(), ms) == WAIT_OBJECT_0; }
+    void Set() const { SetEvent(event.get()); }
     // A thread routine that sets the event given as context after half a second.
-    static DWORD WINAPI SetLater(void* event)
-    {
-        Sleep(500);
-        static_cast<const CNamedEvent*>(event)->Set();
-        return 0;
-    }
-
-private:
-    std::wstring m_name;
-    util::CEventHandle m_event;
+    static DWORD WINAPI SetLater(void* e) { return Sleep(500), static_cast<const CNamedEvent*>(e)->Set(), 0; }
+    std::wstring name;
+    util::CEventHandle event;
 };
 
 // A child process; killed if still running when the object goes.
@@ -223,49 +197,29 @@ public:
         STARTUPINFOW startup = {sizeof startup};
         PROCESS_INFORMATION info = {};
         if (CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
-        {
-            m_process.reset(info.hProcess);
-            CloseHandle(info.hThread);
-        }
+            m_process.reset(info.hProcess), CloseHandle(info.hThread);
     }
-    ~CChildProcess()
-    {
-        if (WaitForExit(0) == -1)
-            Kill();
-    }
+    ~CChildProcess() { WaitForExit(0) == -1 ? Kill() : void(); }
     // The exit code, or -1 while the process is still running after `ms`.
     long WaitForExit(DWORD ms) const
     {
         DWORD code = 0;
-        if (WaitForSingleObject(m_process.get(), ms) != WAIT_OBJECT_0 || !GetExitCodeProcess(m_process.get(), &code))
-            return -1;
-        return static_cast<long>(code);
+        const bool ended = WaitForSingleObject(m_process.get(), ms) == WAIT_OBJECT_0 && GetExitCodeProcess(m_process.get(), &code);
+        return ended ? static_cast<long>(code) : -1;
     }
-    void Kill() const
-    {
-        TerminateProcess(m_process.get(), 98);
-        WaitForSingleObject(m_process.get(), 10000);
-    }
+    void Kill() const { TerminateProcess(m_process.get(), 98), WaitForSingleObject(m_process.get(), 10000); }
 
 private:
     util::CKernelHandle m_process;
 };
 
 // Starts the lock holder in `mode` ("hold <lock>" or "wait") and waits until it is ready.
-class CReadyHolder
+struct SReadyHolder
 {
-public:
-    CReadyHolder(const std::wstring& program, const std::wstring& modeArguments)
-        : m_ready(L"ready"), m_release(L"release"),
-          m_process(program, modeArguments + L" " + m_ready.Name() + L" " + m_release.Name())
-    {
-    }
-    bool WaitReady() const { return m_ready.Wait(15000); }
-    CNamedEvent& Release() { return m_release; }
-    const CChildProcess& Process() const { return m_process; }
-
-private:
-    CNamedEvent m_ready, m_release;
-    CChildProcess m_process;
+    SReadyHolder(const std::wstring& program, const std::wstring& modeArguments)
+        : ready(L"ready"), release(L"release"), process(program, modeArguments + L" " + ready.name + L" " + release.name) {}
+    bool WaitReady() const { return ready.Wait(15000); }
+    CNamedEvent ready, release;
+    CChildProcess process;
 };
 }

@@ -18,22 +18,17 @@ BOOL WINAPI RecordClose(HANDLE h)
 }
 
 using CProbe = util::CUniqueAny<HANDLE, &RecordClose>;
-using CProbeMinusOne = util::CUniqueAny<HANDLE, &RecordClose, util::MinusOneInvalid>;
 
-HANDLE H(UINT_PTR v) { return reinterpret_cast<HANDLE>(v); }
-
-class HandleOwner : public testing::Test
+TEST(HandleOwner, ClosesOnceAndKeepsTheLastError)
 {
-protected:
-    void SetUp() override { g_closed.clear(); }
-};
-
-TEST_F(HandleOwner, ClosingKeepsTheLastError)
-{
-    CProbe h(H(7));
-    SetLastError(ERROR_ACCESS_DENIED);
-    h.reset();
-    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+    g_closed.clear();
+    {
+        CProbe h(reinterpret_cast<HANDLE>(7));
+        SetLastError(ERROR_ACCESS_DENIED);
+        h.reset();
+        EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+    }
+    EXPECT_EQ(std::vector<HANDLE>{reinterpret_cast<HANDLE>(7)}, g_closed);
 }
 
 TEST(ComTypes, BstrKeepsEmbeddedZerosAndNullReadsAsEmpty)

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <memory>
 #include <set>
 #include <string>
@@ -10,13 +9,12 @@
 #include "foundation/BackupStyleFileLogWriter.h"
 #include "foundation/FileSystem.h"
 #include "foundation/Log.h"
-#include "foundation/ModuleInstance.h"
-#include "module/Version.h"
 #include "tests/foundation/FilesTestSupport.h"
+#include "tests/foundation/LogRecorder.h"
 
 using namespace util;
-using filestest::CScratchFolder;
 using filestest::ReadAll;
+using logtest::ReadLogFile;
 
 namespace
 {
@@ -33,66 +31,28 @@ std::vector<std::string> SplitCrLf(const std::string& data)
     return lines;
 }
 
-std::string Narrow(const std::wstring& text)
-{
-    int n = WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string result(n, '\0');
-    WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), &result[0], n, nullptr, nullptr);
-    return result;
-}
-
 std::string Timestamp(const SYSTEMTIME& t)
 {
     char date[128] = {}, time[128] = {};
     GetDateFormatA(LOCALE_USER_DEFAULT, 0, &t, nullptr, date, sizeof(date));
     GetTimeFormatA(LOCALE_USER_DEFAULT, 0, &t, nullptr, time, sizeof(time));
-    return std::string(date) + " " + time;
-}
-
-// The part of a line after "[timestamp]".
-std::string AfterTimestamp(const std::string& line)
-{
-    size_t close = line.find(']');
-    return line.size() > 1 && line[0] == '[' && close != std::string::npos ? line.substr(close + 1)
-                                                                           : "<no timestamp: " + line + ">";
-}
-
-std::vector<std::string> LinesAfterTimestamps(const std::wstring& path)
-{
-    std::vector<std::string> tails;
-    for (const std::string& line : SplitCrLf(ReadAll(path)))
-        tails.push_back(AfterTimestamp(line));
-    return tails;
+    return "[" + std::string(date) + " " + time + "]";
 }
 
 struct LogFileFixture : ::testing::Test
 {
-    CScratchFolder folder;
-    std::wstring PathOf(const std::wstring& name) const { return folder / name; }
+    filestest::CScratchFolder folder;
 };
 }
 
 TEST_F(LogFileFixture, LineHasTimestampLevelWordTagsAndText)
 {
-    const struct
-    {
-        int level;
-        LogTags tags;
-        const wchar_t* text;
-        const char* expected;
-    } cases[] = {
-        {1, {}, L"trace", "Info  trace"},
-        {2, {}, L"info", "Info  info"},
-        {3, {}, L"warn", "Warning  warn"},
-        {4, {}, L"err", "Error  err"},
-        {5, {}, L"five", "Info  five"},
-        {0, {}, L"zero", "  zero"},
-        {6, {}, L"six", "  six"},
-        {2, {L"a"}, L"one tag", "Info  [a] one tag"},
-        {2, {L"a", L"bc"}, L"two tags", "Info  [a][bc] two tags"},
-        {2, {}, L"", "Info  "},
-    };
-    std::wstring path = PathOf(L"format.log");
+    const struct { int level; LogTags tags; const wchar_t *text, *expected; } cases[] = {
+        {1, {}, L"trace", L"Info  trace"}, {2, {}, L"info", L"Info  info"}, {3, {}, L"warn", L"Warning  warn"},
+        {4, {}, L"err", L"Error  err"}, {5, {}, L"five", L"Info  five"}, {0, {}, L"zero", L"  zero"},
+        {6, {}, L"six", L"  six"}, {2, {L"a"}, L"one tag", L"Info  [a] one tag"},
+        {2, {L"a", L"bc"}, L"two tags", L"Info  [a][bc] two tags"}, {2, {}, L"", L"Info  "}};
+    const std::wstring path = folder / L"a\\b\\format.log";  // the folders are made as needed
     CBackupStyleFileLogWriter writer(path);
     SYSTEMTIME before, after;
     GetLocalTime(&before);
@@ -100,48 +60,38 @@ TEST_F(LogFileFixture, LineHasTimestampLevelWordTagsAndText)
         writer.WriteLine(c.level, c.tags, 7, c.text);
     GetLocalTime(&after);
 
-    std::string data = ReadAll(path);
+    const std::string data = ReadAll(path);
     ASSERT_GE(data.size(), 2u);
     EXPECT_EQ("\r\n", data.substr(data.size() - 2));
-    std::vector<std::string> lines = SplitCrLf(data);
+    const std::vector<std::string> lines = SplitCrLf(data);
+    const std::vector<std::wstring> texts = ReadLogFile(path);
     ASSERT_EQ(std::size(cases), lines.size()) << data;
     // The lines take milliseconds: each carries the second the test started or the one it ended.
-    std::set<std::string> stamps = {Timestamp(before), Timestamp(after)};
+    const std::set<std::string> stamps = {Timestamp(before), Timestamp(after)};
     for (size_t i = 0; i < lines.size(); ++i)
     {
-        EXPECT_EQ(cases[i].expected, AfterTimestamp(lines[i])) << "line " << i;
-        std::string stamp = lines[i].substr(1, lines[i].find(']') - 1);
-        EXPECT_EQ(1u, stamps.count(stamp)) << "timestamp [" << stamp << "] of line " << i;
+        EXPECT_EQ(cases[i].expected, texts[i]) << "line " << i;
+        EXPECT_EQ(1u, stamps.count(lines[i].substr(0, lines[i].find(']') + 1))) << "timestamp of " << lines[i];
     }
 }
 
-TEST_F(LogFileFixture, FileIsAppendedInTheAnsiCodePageWithoutByteOrderMark)
+// An existing file is appended to, in the ANSI code page and without a byte order mark.
+TEST_F(LogFileFixture, FileIsAppendedInTheAnsiCodePage)
 {
-    std::wstring path = PathOf(L"ansi.log");
-    filestest::WriteTextFile(path, "earlier\r\n");
-
-    const std::wstring text = L"caf\u00e9 \u00fcber";
-    CBackupStyleFileLogWriter(path).WriteLine(LogInfo, {L"t\u00e9"}, 0, text);
-
-    std::vector<std::string> lines = SplitCrLf(ReadAll(path));
-    ASSERT_EQ(2u, lines.size());
-    EXPECT_EQ("earlier", lines[0]);
-    EXPECT_EQ("Info  [" + Narrow(L"t\u00e9") + "] " + Narrow(text), AfterTimestamp(lines[1]));
-    EXPECT_EQ(std::string::npos, lines[1].find('\0'));
-}
-
-TEST_F(LogFileFixture, MissingFolderTreeIsCreated)
-{
-    std::wstring path = PathOf(L"a\\b\\c\\deep.log");
-    CBackupStyleFileLogWriter(path).WriteLine(LogError, {}, 0, L"made it");
-    EXPECT_EQ(std::vector<std::string>{"Error  made it"}, LinesAfterTimestamps(path));
+    const std::wstring ansi = folder / L"ansi.log";
+    filestest::WriteTextFile(ansi, "earlier\r\n");
+    CBackupStyleFileLogWriter(ansi).WriteLine(LogInfo, {L"t\u00e9"}, 0, L"caf\u00e9 \u00fcber");
+    EXPECT_EQ((std::vector<std::wstring>{L"earlier", L"Info  [t\u00e9] caf\u00e9 \u00fcber"}), ReadLogFile(ansi));
+    const std::string bytes = ReadAll(ansi);
+    EXPECT_EQ(std::string::npos, bytes.find('\0'));
+    EXPECT_EQ(std::string::npos, bytes.find("\xef\xbb\xbf"));
 }
 
 // None of these can hold a log file (the long one may, where long paths work); logging to them
 // must never raise.
 TEST_F(LogFileFixture, UnwritablePathDropsTheLineQuietly)
 {
-    std::wstring plainFile = PathOf(L"plain.txt");
+    const std::wstring plainFile = folder / L"plain.txt";
     CBackupStyleFileLogWriter(plainFile).WriteLine(LogInfo, {}, 0, L"x");
     std::wstring longPath = folder.Path();
     while (longPath.size() < 400)
@@ -150,9 +100,9 @@ TEST_F(LogFileFixture, UnwritablePathDropsTheLineQuietly)
         longPath + L"\\long.log",
         folder.Path(),                           // an existing folder
         plainFile + L"\\below.log",              // below a file
-        PathOf(L"bad<name>.log"),                // a name the file system refuses
+        folder / L"bad<name>.log",               // a name the file system refuses
         L"",                                     // no path at all
-        PathOf(L"sub\\bad|name\\x.log"),         // refused inside a folder to be created
+        folder / L"sub\\bad|name\\x.log",        // refused inside a folder to be created
         L"\\\\nimbo-no-such-host\\share\\x.log", // an unreachable share
     };
     for (const std::wstring& path : cases)
@@ -166,29 +116,27 @@ TEST_F(LogFileFixture, UnwritablePathDropsTheLineQuietly)
 
 TEST_F(LogFileFixture, ConcurrentLinesOfOneLoggerAreNeverMixed)
 {
-    std::wstring path = PathOf(L"threads.log");
+    const std::wstring path = folder / L"threads.log";
     CLog log;
     InitLogging(log, 1, path);
     const int count = 150;
+    const std::wstring tail(100, L'x');
     auto work = [&](const wchar_t* who) {
         for (int i = 0; i < count; ++i)
-            log.Info(L"%1 line %2 " + std::wstring(100, L'x'), who, std::to_wstring(i));
+            log.Info(L"%1 line %2 " + tail, who, std::to_wstring(i));
     };
     std::thread a(work, L"A"), b(work, L"B");
     a.join();
     b.join();
 
-    std::vector<std::string> lines = SplitCrLf(ReadAll(path));
-    ASSERT_EQ(7u + 2 * count, lines.size());
+    const std::vector<std::wstring> lines = ReadLogFile(path);
+    ASSERT_EQ(7u + 2 * count, lines.size());  // after the rule and the banner
     int next[2] = {0, 0};
     for (size_t i = 7; i < lines.size(); ++i)
     {
-        std::string tail = AfterTimestamp(lines[i]);
-        ASSERT_TRUE(tail.rfind("Info  A line ", 0) == 0 || tail.rfind("Info  B line ", 0) == 0) << tail;
-        int who = tail[6] == 'A' ? 0 : 1;
-        EXPECT_EQ("Info  " + std::string(1, tail[6]) + " line " + std::to_string(next[who]) + " " + std::string(100, 'x'),
-                  tail);
-        ++next[who];
+        const int who = lines[i].compare(0, 8, L"Info  B ") == 0;
+        EXPECT_EQ(L"Info  " + std::wstring(who ? L"B" : L"A") + L" line " + std::to_wstring(next[who]++) + L" " + tail,
+                  lines[i]);
     }
     EXPECT_EQ(count, next[0]);
     EXPECT_EQ(count, next[1]);
@@ -198,25 +146,18 @@ TEST_F(LogFileFixture, ConcurrentLinesOfOneLoggerAreNeverMixed)
 // line that would meet another open writer is dropped rather than mixed into its output.
 TEST_F(LogFileFixture, OpenHandleOfAnotherWriterDropsTheLine)
 {
-    const struct
-    {
-        const char* name;
-        DWORD access;
-        bool written;
-    } cases[] = {
-        {"reader", GENERIC_READ, true},
-        {"writer", GENERIC_WRITE, false},
-    };
+    const struct { const wchar_t* name; DWORD access; size_t lines; } cases[] = {
+        {L"reader.log", GENERIC_READ, 2}, {L"writer.log", GENERIC_WRITE, 1}};
     for (const auto& c : cases)
     {
-        std::wstring path = PathOf(std::wstring(L"held_") + (c.written ? L"r" : L"w") + L".log");
+        const std::wstring path = folder / c.name;
         CBackupStyleFileLogWriter writer(path);
         writer.WriteLine(LogInfo, {}, 0, L"first");
-        HANDLE other = CreateFileW(path.c_str(), c.access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                   OPEN_EXISTING, 0, nullptr);
-        ASSERT_NE(INVALID_HANDLE_VALUE, other) << c.name;
+        util::CFileHandle other(
+            CreateFileW(path.c_str(), c.access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(other) << c.name;
         EXPECT_NO_THROW(writer.WriteLine(LogInfo, {}, 0, L"second")) << c.name;
-        CloseHandle(other);
-        EXPECT_EQ(c.written ? 2u : 1u, SplitCrLf(ReadAll(path)).size()) << c.name;
+        other.reset();
+        EXPECT_EQ(c.lines, SplitCrLf(ReadAll(path)).size()) << c.name;
     }
 }

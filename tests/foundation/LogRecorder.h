@@ -4,12 +4,13 @@
 // the whole log of a scenario, so a sentence too many fails them as much as one too few.
 #include <windows.h>
 
-#include <cstdio>
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "foundation/Log.h"
+#include "tests/foundation/FilesTestSupport.h"
 
 namespace logtest
 {
@@ -17,16 +18,10 @@ namespace logtest
 inline std::vector<std::wstring> LinesOf(const std::wstring& text)
 {
     std::vector<std::wstring> lines;
-    for (size_t start = 0; start < text.size();)
+    for (size_t start = 0, end; start < text.size(); start = end + 1)
     {
-        size_t end = text.find(L'\n', start);
-        if (end == std::wstring::npos)
-            end = text.size();
-        std::wstring line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == L'\r')
-            line.pop_back();
-        lines.push_back(line);
-        start = end + 1;
+        end = std::min(text.find(L'\n', start), text.size());
+        lines.push_back(text.substr(start, end - start - (end > start && text[end - 1] == L'\r')));
     }
     return lines;
 }
@@ -53,10 +48,8 @@ public:
     }
     bool Has(int level, const std::wstring& text) const
     {
-        for (const std::wstring& t : Texts(level))
-            if (t == text)
-                return true;
-        return false;
+        const std::vector<std::wstring> texts = Texts(level);
+        return std::find(texts.begin(), texts.end(), text) != texts.end();
     }
     // The form of `text` logged at `level` and `depth` (one entry per line of it).
     static std::vector<std::wstring> Expect(int level, int depth, const std::wstring& text)
@@ -77,8 +70,7 @@ private:
     static wchar_t Letter(int level) { return level >= 1 && level <= 4 ? L"TIWE"[level - 1] : L'?'; }
 };
 
-inline std::shared_ptr<util::CLog> RecordingLog(const std::shared_ptr<CLogRecorder>& recorder,
-                                                int minimumLevel = util::LogTrace)
+inline std::shared_ptr<util::CLog> RecordingLog(const std::shared_ptr<CLogRecorder>& recorder, int minimumLevel = util::LogTrace)
 {
     auto log = std::make_shared<util::CLog>();
     log->SetWriter(recorder);
@@ -86,21 +78,13 @@ inline std::shared_ptr<util::CLog> RecordingLog(const std::shared_ptr<CLogRecord
     return log;
 }
 
-// The lines of a backup-style log file without their time stamps: "Info  <text>". A line not
-// in that form is kept whole.
+// The lines of a backup-style log file (in the ANSI code page) without their time stamps:
+// "Info  <text>". A line not in that form is kept whole.
 inline std::vector<std::wstring> ReadLogFile(const std::wstring& path)
 {
-    std::string bytes;
-    if (FILE* f = _wfopen(path.c_str(), L"rb"))
-    {
-        char buffer[4096];
-        for (size_t n; (n = fread(buffer, 1, sizeof buffer, f)) > 0;)
-            bytes.append(buffer, n);
-        fclose(f);
-    }
-    std::wstring text(static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0)), L'\0');
-    if (!text.empty())
-        MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), &text[0], static_cast<int>(text.size()));
+    const std::string bytes = filestest::ReadAll(path);
+    std::wstring text(bytes.size(), L'\0');  // never more characters than bytes
+    text.resize(MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), &text[0], static_cast<int>(text.size())));
     std::vector<std::wstring> lines;
     for (const std::wstring& line : LinesOf(text))
     {

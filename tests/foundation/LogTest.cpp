@@ -35,50 +35,27 @@ TEST_F(LogFixture, LineIsWrittenOnlyAtOrAboveTheMinimumLevel)
         log->Info(L"i");
         log->Warning(L"w");
         log->Error(L"e");
-        std::vector<std::wstring> expected{L"t", L"i", L"w", L"e"};
-        expected.erase(expected.begin(), expected.begin() + minimum - 1);
-        EXPECT_EQ(expected, writer->Texts()) << "minimum level " << minimum;
+        const Lines all{L"t", L"i", L"w", L"e"};
+        EXPECT_EQ(Lines(all.begin() + minimum - 1, all.end()), writer->Texts()) << "minimum level " << minimum;
         EXPECT_EQ(minimum <= 1, log->IsTraceEnabled()) << "minimum level " << minimum;
         EXPECT_EQ(minimum <= 2, log->IsInfoEnabled()) << "minimum level " << minimum;
     }
-}
-
-TEST(Log, ComLevelMapsToMinimumLevel)
-{
-    const struct
-    {
-        int comLevel;
-        int minimum;
-    } cases[] = {{0, 5}, {1, 2}, {2, 1}, {3, 5}, {-1, 5}, {100, 5}};
-    for (const auto& c : cases)
+    const struct { int comLevel, minimum; } levels[] = {{0, 5}, {1, 2}, {2, 1}, {3, 5}, {-1, 5}, {100, 5}};
+    for (const auto& c : levels)
         EXPECT_EQ(c.minimum, MinimumLevelFromComLevel(c.comLevel)) << "COM level " << c.comLevel;
 }
 
-TEST_F(LogFixture, MessageIsSplitIntoLinesAtLineFeeds)
+TEST_F(LogFixture, MessageIsSplitIntoLinesAtLineFeedsAndDepthStaysPositive)
 {
-    const struct
-    {
-        const wchar_t* text;
-        std::vector<std::wstring> lines;
-    } cases[] = {
-        {L"one", {L"one"}},
-        {L"one\r\ntwo", {L"one", L"two"}},
-        {L"one\ntwo\n", {L"one", L"two"}},
-        {L"one\r\n\r\nthree", {L"one", L"", L"three"}},
-        {L"cr\ronly", {L"cr\ronly"}},
-        {L"\r\n", {L""}},
-        {L"", {}},
-    };
+    const struct { const wchar_t* text; Lines lines; } cases[] = {
+        {L"one", {L"one"}}, {L"one\r\ntwo", {L"one", L"two"}}, {L"one\ntwo\n", {L"one", L"two"}},
+        {L"one\r\n\r\nthree", {L"one", L"", L"three"}}, {L"cr\ronly", {L"cr\ronly"}}, {L"\r\n", {L""}}, {L"", {}}};
     for (const auto& c : cases)
     {
         writer->lines.clear();
         log->Info(std::wstring(c.text));
         EXPECT_EQ(c.lines, writer->Texts()) << "text [" << ::testing::PrintToString(std::wstring(c.text)) << "]";
     }
-}
-
-TEST_F(LogFixture, DepthNeverGoesBelowZero)
-{
     EXPECT_EQ(0, log->Indent(-1));
     EXPECT_EQ(1, log->Indent(1));
     EXPECT_EQ(1, log->SetDepth(-3));
@@ -87,41 +64,26 @@ TEST_F(LogFixture, DepthNeverGoesBelowZero)
     EXPECT_EQ(4, log->GetDepth());
 }
 
-TEST_F(LogFixture, ExceptionSentencesFollowTheMessageOneLevelDeeper)
+// An exception's sentences follow the message one level deeper. A scope opens one level deeper
+// than the depth it found and closes there with "Ok." or, left by an exception, "Failed.";
+// below the minimum level it writes nothing and indents nothing.
+TEST_F(LogFixture, ExceptionsAndScopesAtTheirDepths)
 {
-    CExc e(L"inner", E_FAIL);
-    e.AddMessage(L"middle");
-    e.AddMessage(122);
+    CExc error(L"inner", E_FAIL);
+    error.AddMessage(L"middle");
+    error.AddMessage(122);
     log->SetDepth(2);
-    log->Error(e, 101, L"srv01", L"admin");
-    log->Warning(e);
-    EXPECT_EQ((Lines{
-                  L"E2 Cannot connect to the host's administrative share. Host:  [srv01]. Account: [admin].",
-                  L"E3 Cannot install agent.",
-                  L"E3 middle",
-                  L"E3 inner",
-                  L"W3 Cannot install agent.",
-                  L"W3 middle",
-                  L"W3 inner",
-              }),
-              writer->lines);
+    log->Error(error, 101, L"srv01", L"admin");
+    log->Warning(error);
     EXPECT_EQ(2, log->GetDepth());
-}
-
-TEST_F(LogFixture, ScopeClosesWithOkAtItsOpeningDepth)
-{
     log->SetDepth(1);
     {
         CInfoScope scope(*log, 121);
         log->Info(L"inside");
         scope.Ok();
     }
-    EXPECT_EQ((Lines{L"I2 Installing agent.", L"I3 inside", L"I2 Installing agent.Ok."}), writer->lines);
     EXPECT_EQ(1, log->GetDepth());
-}
-
-TEST_F(LogFixture, ScopeLeftByExceptionClosesWithFailed)
-{
+    log->SetDepth(0);
     try
     {
         CInfoScope scope(*log, 115, L"srv01", L"admin");
@@ -132,32 +94,24 @@ TEST_F(LogFixture, ScopeLeftByExceptionClosesWithFailed)
     {
         log->Error(e, 122);
     }
-    const std::wstring open = L"Connecting to a remote host. Host: [srv01]. Specified account: [admin].";
-    EXPECT_EQ((Lines{
-                  L"I1 " + open,
-                  L"T3 Collecting guest  metrics.",
-                  L"T3 Collecting guest  metrics.Failed.",
-                  L"I1 " + open + L"Failed.",
-                  L"E0 Cannot install agent.",
-                  L"E1 boom",
-              }),
-              writer->lines);
     EXPECT_EQ(0, log->GetDepth());
-}
-
-TEST_F(LogFixture, ScopeBelowTheMinimumLevelIsInert)
-{
     log->SetLevel(LogInfo);
     {
         CTraceScope scope(*log, 127);
-        log->Info(L"inside");
+        log->Info(L"inert");
         EXPECT_EQ(0, log->GetDepth());
     }
     {
         CLogScope scope(*log, LogTrace, L"plain text");
         scope.Ok();
     }
-    EXPECT_EQ((Lines{L"I0 inside"}), writer->lines);
+    const std::wstring open = L"Connecting to a remote host. Host: [srv01]. Specified account: [admin].";
+    EXPECT_EQ((Lines{L"E2 Cannot connect to the host's administrative share. Host:  [srv01]. Account: [admin].",
+                     L"E3 Cannot install agent.", L"E3 middle", L"E3 inner", L"W3 Cannot install agent.", L"W3 middle",
+                     L"W3 inner", L"I2 Installing agent.", L"I3 inside", L"I2 Installing agent.Ok.", L"I1 " + open,
+                     L"T3 Collecting guest  metrics.", L"T3 Collecting guest  metrics.Failed.", L"I1 " + open + L"Failed.",
+                     L"E0 Cannot install agent.", L"E1 boom", L"I0 inert"}),
+              writer->lines);
 }
 
 // A message with its exception is one group: another thread's lines never land inside it.

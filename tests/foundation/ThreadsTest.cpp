@@ -20,34 +20,27 @@ bool Terminates(const CTerminationEvent& event, DWORD timeoutMs)
     }
 }
 
-// A worker in the shape of a polling loop: counts rounds until told to stop.
+// A worker in the shape of a polling loop: counts rounds until told to stop, then sleeps a
+// while before it ends.
 struct SWorker
 {
     CTerminationEvent stop;
-    volatile LONG rounds = 0;
-    volatile LONG leftThroughTermination = 0;
-
+    volatile LONG rounds = 0, finished = 0;
     static DWORD WINAPI Run(void* context)
     {
-        SWorker* self = static_cast<SWorker*>(context);
-        try
-        {
-            for (;;)
-            {
-                self->stop.CheckTermination(5);
-                InterlockedIncrement(&self->rounds);
-            }
-        }
-        catch (STermExc&)
-        {
-            InterlockedExchange(&self->leftThroughTermination, 1);
-        }
+        auto* self = static_cast<SWorker*>(context);
+        while (!Terminates(self->stop, 5))
+            InterlockedIncrement(&self->rounds);
+        Sleep(300);
+        InterlockedExchange(&self->finished, 1);
         return 0;
     }
 };
 }
 
-TEST(TerminationEvent, ThrowsOnlyOnceSignalledAndStaysSignalled)
+// A termination event throws only once signalled and stays signalled; a worker stops through
+// it, Join reports that, and the thread owner's destruction waits for the routine to end.
+TEST(Thread, StopsThroughItsTerminationEventJoinReportsItAndDestructionWaits)
 {
     CTerminationEvent event;
     ASSERT_NE(event.Handle(), nullptr);
@@ -55,42 +48,27 @@ TEST(TerminationEvent, ThrowsOnlyOnceSignalledAndStaysSignalled)
     const DWORD start = GetTickCount();
     EXPECT_FALSE(Terminates(event, 100));
     EXPECT_GE(GetTickCount() - start, 80u) << "an unsignalled check waits out its timeout";
-
     event.Signal();
-    EXPECT_TRUE(Terminates(event, 0));
-    EXPECT_TRUE(Terminates(event, 0)) << "manual reset: a second check still stops";
-    EXPECT_TRUE(Terminates(event, INFINITE));
-}
+    for (DWORD timeout : {DWORD(0), DWORD(0), DWORD(INFINITE)})
+        EXPECT_TRUE(Terminates(event, timeout)) << "manual reset: every later check stops";
 
-TEST(Thread, WorkerStopsThroughTheEventAndJoinReportsIt)
-{
     SWorker worker;
-    CThread thread(&SWorker::Run, &worker);
-    ASSERT_NE(thread.Handle(), nullptr);
-    EXPECT_NE(thread.Id(), 0u);
-    EXPECT_FALSE(thread.Join(50)) << "the worker runs until told to stop";
-
-    worker.stop.Signal();
-    EXPECT_TRUE(thread.Join(5000));
-    EXPECT_EQ(worker.leftThroughTermination, 1);
-    EXPECT_GT(worker.rounds, 0);
-    EXPECT_TRUE(thread.Join(0));
-}
-
-TEST(Thread, DestructionWaitsForTheRoutineToEnd)
-{
-    struct SSlow
     {
-        static DWORD WINAPI Run(void* done)
-        {
-            Sleep(300);
-            InterlockedExchange(static_cast<volatile LONG*>(done), 1);
-            return 0;
-        }
-    };
-    volatile LONG done = 0;
-    {
-        CThread thread(&SSlow::Run, const_cast<LONG*>(&done));
+        CThread thread(&SWorker::Run, &worker);
+        ASSERT_NE(thread.Handle(), nullptr);
+        EXPECT_NE(thread.Id(), 0u);
+        EXPECT_FALSE(thread.Join(50)) << "the worker runs until told to stop";
+        for (int i = 0; i < 1000 && !worker.rounds; ++i)
+            Sleep(10);
+        EXPECT_GT(worker.rounds, 0);
+        worker.stop.Signal();
     }
-    EXPECT_EQ(done, 1);
+    EXPECT_EQ(worker.finished, 1) << "the owner's destruction waits for the routine to end";
+
+    SWorker joined;
+    CThread thread(&SWorker::Run, &joined);
+    joined.stop.Signal();
+    EXPECT_TRUE(thread.Join(5000));
+    EXPECT_EQ(joined.finished, 1);
+    EXPECT_TRUE(thread.Join(0));
 }

@@ -7,6 +7,10 @@
 #include <thread>
 #include <vector>
 
+#include "NimboGuestAgentCtrl.h"
+#include "foundation/ComTypes.h"
+#include "foundation/FileSystem.h"
+
 namespace
 {
 const wchar_t kLibId[] = L"{5A574670-BC2C-4269-AF4A-BD7BA378F53C}";
@@ -37,14 +41,7 @@ struct SExpectedValue
     std::wstring data;
 };
 
-struct SClassScript
-{
-    std::wstring clsid;
-    std::wstring progId;
-    std::wstring independentProgId;
-    std::wstring description;
-    std::wstring threading;
-};
+struct SClassScript { std::wstring clsid, progId, independentProgId, description, threading; };
 
 const SClassScript kScripts[] = {
     {L"{4B9E5018-1369-4247-8BF0-045C6FE5C060}", L"NimboGuestAgentCtrl.NimboVssGAConnection.1",
@@ -67,22 +64,15 @@ protected:
         ASSERT_NE(nullptr, dll) << GetLastError();
         registerServer = reinterpret_cast<ServerFn>(reinterpret_cast<void*>(GetProcAddress(dll, "DllRegisterServer")));
         unregisterServer = reinterpret_cast<ServerFn>(reinterpret_cast<void*>(GetProcAddress(dll, "DllUnregisterServer")));
-        ASSERT_NE(nullptr, registerServer);
-        ASSERT_NE(nullptr, unregisterServer);
+        ASSERT_TRUE(registerServer && unregisterServer);
         wchar_t path[MAX_PATH];
-        DWORD n = GetModuleFileNameW(dll, path, MAX_PATH);
-        ASSERT_TRUE(n > 0 && n < MAX_PATH);
-        dllPath.assign(path, n);
+        dllPath.assign(path, GetModuleFileNameW(dll, path, MAX_PATH));
     }
     void TearDown() override
     {
         // Other tests of the prefix create the classes through the registry.
-        if (registerServer)
-        {
-            EXPECT_EQ(S_OK, registerServer());
-        }
-        if (dll)
-            FreeLibrary(dll);
+        EXPECT_EQ(S_OK, registerServer ? registerServer() : S_OK);
+        FreeLibrary(dll);
         if (comInitialized)
             CoUninitialize();
     }
@@ -96,7 +86,7 @@ protected:
         for (const SClassScript& s : kScripts)
         {
             const std::wstring clsidKey = L"CLSID\\" + s.clsid;
-            const std::vector<SExpectedValue> classValues = {
+            values.insert(values.end(), {
                 {s.progId, nullptr, s.description},
                 {s.progId + L"\\CLSID", nullptr, s.clsid},
                 {s.independentProgId, nullptr, s.description},
@@ -109,23 +99,9 @@ protected:
                 {clsidKey + L"\\InprocServer32", nullptr, dllPath},
                 {clsidKey + L"\\InprocServer32", L"ThreadingModel", s.threading},
                 {clsidKey + L"\\TypeLib", nullptr, kLibId},
-            };
-            values.insert(values.end(), classValues.begin(), classValues.end());
+            });
         }
         return values;
-    }
-
-    std::vector<std::wstring> RegisteredKeys() const
-    {
-        std::vector<std::wstring> keys = {L"AppID\\" + std::wstring(kAppId), L"AppID\\NimboGuestAgentCtrl.DLL",
-                                          L"TypeLib\\" + std::wstring(kLibId) + L"\\1.0"};
-        for (const SClassScript& s : kScripts)
-        {
-            keys.push_back(s.progId);
-            keys.push_back(s.independentProgId);
-            keys.push_back(L"CLSID\\" + s.clsid);
-        }
-        return keys;
     }
 
     bool comInitialized = false;
@@ -135,19 +111,32 @@ protected:
     std::wstring dllPath;
 };
 
-// Registering over an existing registration, then unregistering and registering afresh.
-TEST_F(RegistrationTest, UnregisterRemovesEveryKeyAndRegisterWritesEveryValue)
+// Registering over an existing registration (with a stale entry under a class key), then
+// unregistering and registering afresh; the thread's locale stays as the caller set it.
+TEST_F(RegistrationTest, RegisterWritesEveryValueAndUnregisterRemovesEveryKey)
 {
+    const std::wstring stale = L"CLSID\\" + kScripts[1].clsid + L"\\LocalServer32";
+    HKEY h = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyW(HKEY_CLASSES_ROOT, stale.c_str(), &h));
+    RegCloseKey(h);
+    const LCID german = MAKELCID(MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN), SORT_DEFAULT), saved = GetThreadLocale();
+    ASSERT_TRUE(SetThreadLocale(german));
     ASSERT_EQ(S_OK, registerServer());
+    EXPECT_FALSE(KeyExists(stale)) << "ForceRemove clears what the class key held";
+    EXPECT_EQ(german, GetThreadLocale());
     ASSERT_EQ(S_OK, unregisterServer());
-    for (const std::wstring& key : RegisteredKeys())
+    EXPECT_EQ(german, GetThreadLocale());
+    SetThreadLocale(saved);
+    const std::wstring typeLibKey = L"TypeLib\\" + std::wstring(kLibId) + L"\\1.0";
+    std::vector<std::wstring> keys = {typeLibKey};
+    for (const SExpectedValue& v : ExpectedValues())
+        keys.push_back(v.key);
+    for (const std::wstring& key : keys)
         EXPECT_FALSE(KeyExists(key)) << key.c_str();
     EXPECT_TRUE(KeyExists(L"AppID")) << "shared roots stay";
     EXPECT_TRUE(KeyExists(L"CLSID"));
 
     ASSERT_EQ(S_OK, registerServer());
-    for (const std::wstring& key : RegisteredKeys())
-        EXPECT_TRUE(KeyExists(key)) << key.c_str();
     for (const SExpectedValue& v : ExpectedValues())
         EXPECT_EQ(v.data, Value(v.key, v.name)) << v.key.c_str() << " : " << (v.name ? v.name : L"(default)");
     EXPECT_TRUE(KeyExists(L"CLSID\\" + kScripts[0].clsid + L"\\Programmable"));
@@ -160,36 +149,15 @@ TEST_F(RegistrationTest, UnregisterRemovesEveryKeyAndRegisterWritesEveryValue)
     ASSERT_EQ(S_OK, QueryPathOfRegTypeLib(libId, 1, 0, 0x409, &path));
     EXPECT_EQ(0, lstrcmpiW(dllPath.c_str(), path)) << "registered path";
     SysFreeString(path);
-    EXPECT_EQ(L"NimboGuestAgentCtrl 1.0 Type Library", Value(L"TypeLib\\" + std::wstring(kLibId) + L"\\1.0", nullptr));
-}
-
-TEST_F(RegistrationTest, ForceRemoveClearsStaleEntriesUnderTheClassKey)
-{
-    const std::wstring stale = L"CLSID\\" + kScripts[1].clsid + L"\\LocalServer32";
-    HKEY h = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyW(HKEY_CLASSES_ROOT, stale.c_str(), &h));
-    RegCloseKey(h);
-    ASSERT_EQ(S_OK, registerServer());
-    EXPECT_FALSE(KeyExists(stale));
-}
-
-TEST_F(RegistrationTest, RegistrationLeavesTheThreadLocaleAsItWas)
-{
-    const LCID german = MAKELCID(MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN), SORT_DEFAULT);
-    const LCID saved = GetThreadLocale();
-    ASSERT_TRUE(SetThreadLocale(german));
-    EXPECT_EQ(S_OK, registerServer());
-    EXPECT_EQ(german, GetThreadLocale());
-    EXPECT_EQ(S_OK, unregisterServer());
-    EXPECT_EQ(german, GetThreadLocale());
-    SetThreadLocale(saved);
+    EXPECT_EQ(L"NimboGuestAgentCtrl 1.0 Type Library", Value(typeLibKey, nullptr));
 }
 }
 
 // Registration of a copy of the DLL in folders an installer may choose, through the entry
 // points called the way installers call them: on a thread that never initialised COM. The
 // registered server path must be the copy's path exactly; a path that does not fit the
-// classic 260-character buffer is refused.
+// classic 260-character buffer is refused, and such a copy, which cannot name its own file,
+// takes its type information from the registered type library (US English).
 TEST_F(RegistrationTest, CopyInAnOddFolderRegistersItsExactPathWithoutCom)
 {
     wchar_t temp[MAX_PATH];
@@ -197,11 +165,7 @@ TEST_F(RegistrationTest, CopyInAnOddFolderRegistersItsExactPathWithoutCom)
     std::wstring longFolder = std::wstring(temp) + L"nimbo_module_long_path";
     while (longFolder.size() < MAX_PATH)
         longFolder += L"\\" + std::wstring(60, L'd');
-    const struct
-    {
-        std::wstring folder;
-        HRESULT hr;
-    } cases[] = {
+    const struct { std::wstring folder; HRESULT hr; } cases[] = {
         {std::wstring(temp) + L"nimbo_O'Brien's app", S_OK},
         {std::wstring(temp) + L"nimbo Program Files (x86)\\Backup  Tool", S_OK},
         {std::wstring(temp) + L"nimbo_Donn\u00e9es_\u00fcnic\u00f8de_\u0416", S_OK},
@@ -210,11 +174,8 @@ TEST_F(RegistrationTest, CopyInAnOddFolderRegistersItsExactPathWithoutCom)
     for (const auto& c : cases)
     {
         SCOPED_TRACE(testing::Message() << c.folder.size() << " characters");
-        for (size_t k = c.folder.find(L'\\', 3); k != std::wstring::npos; k = c.folder.find(L'\\', k + 1))
-            CreateDirectoryW(c.folder.substr(0, k).c_str(), nullptr);
-        CreateDirectoryW(c.folder.c_str(), nullptr);
         const std::wstring copy = c.folder + L"\\NimboGuestAgentCtrl.dll";
-        ASSERT_TRUE(CopyFileW(dllPath.c_str(), copy.c_str(), FALSE)) << GetLastError();
+        util::CopyFileTo(dllPath, copy, true);
         HMODULE copyDll = LoadLibraryW(copy.c_str());
         ASSERT_NE(nullptr, copyDll) << GetLastError();
         HRESULT registered = E_UNEXPECTED, unregistered = E_UNEXPECTED;
@@ -230,11 +191,22 @@ TEST_F(RegistrationTest, CopyInAnOddFolderRegistersItsExactPathWithoutCom)
         }).join();
         EXPECT_EQ(c.hr, registered);
         EXPECT_EQ(c.hr, unregistered);
-        if (c.hr == S_OK)
+        EXPECT_EQ(c.hr == S_OK ? std::vector<std::wstring>(3, copy) : std::vector<std::wstring>(3, L"<missing>"), servers);
+        if (c.hr != S_OK)
         {
-            EXPECT_EQ(std::vector<std::wstring>(3, copy), servers);
+            ASSERT_EQ(S_OK, registerServer());
+            util::CComPtr<IClassFactory> factory;
+            util::CComPtr<IDispatch> connection;
+            ASSERT_EQ(S_OK, reinterpret_cast<HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**)>(reinterpret_cast<void*>(
+                                GetProcAddress(copyDll, "DllGetClassObject")))(CLSID_NimboVssGAConnection, IID_IClassFactory,
+                                                                             factory.put_void()));
+            ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IDispatch, connection.put_void()));
+            LPOLESTR name = const_cast<LPOLESTR>(L"Disconnect");
+            DISPID id = 0;
+            EXPECT_EQ(S_OK, connection->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id));
+            EXPECT_EQ(0x60020004, id);
         }
         FreeLibrary(copyDll);
-        DeleteFileW(copy.c_str());
+        util::RemoveFile(copy);
     }
 }

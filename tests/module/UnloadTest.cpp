@@ -15,19 +15,8 @@ namespace
 // Wine; the system handle list is exact on both).
 size_t OpenHandles()
 {
-    struct SEntry
-    {
-        PVOID object;
-        ULONG_PTR processId, handle;
-        ULONG access;
-        USHORT backTrace, type;
-        ULONG attributes, reserved;
-    };
-    struct SList
-    {
-        ULONG_PTR count, reserved;
-        SEntry entries[1];
-    };
+    struct SEntry { PVOID object; ULONG_PTR processId, handle; ULONG access; USHORT backTrace, type; ULONG attributes, reserved; };
+    struct SList { ULONG_PTR count, reserved; SEntry entries[1]; };
     const auto query = reinterpret_cast<NTSTATUS(NTAPI*)(ULONG, PVOID, ULONG, PULONG)>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
     std::vector<char> buffer(4 << 20);
@@ -67,11 +56,7 @@ void Unload()
 TEST(UnloadTest, LoadUseUnloadCyclesGiveBackEveryHandle)
 {
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-    const struct
-    {
-        const char* where;
-        void (*use)();
-    } cases[] = {
+    const struct { const char* where; void (*use)(); } cases[] = {
         {"on this apartment's thread", UseTheLibrary},
         {"on another apartment's thread, ended before the unload", [] {
              std::thread([] {

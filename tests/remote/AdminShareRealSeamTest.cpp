@@ -18,11 +18,7 @@
 namespace
 {
 using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
-
-std::wstring Win32Line(DWORD code)
-{
-    return CWin32Exc(code).GetMessages().back();
-}
+std::wstring Win32Line(DWORD code) { return CWin32Exc(code).GetMessages().back(); }
 }
 
 TEST(AdminShareRealSeam, ConnectFailsWithTheRedirectorsCode)
@@ -49,8 +45,9 @@ TEST(AdminShareRealSeam, ShippedLibraryConnectReportsTheRefusal)
         util::CComPtr<INimboGAConnection> connection;
         ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_INimboGAConnection, connection.put_void()));
 
-        util::CBstr machine(std::wstring(L"vm1")), login(std::wstring(L"EXAMPLE\\admin")), pwd(std::wstring(L"S3cret-pw"));
-        EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_NO_NETWORK), connection->Connect(machine.get(), login.get(), pwd.get()));
+        EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_NO_NETWORK),
+                  connection->Connect(util::CBstr(std::wstring(L"vm1")).get(), util::CBstr(std::wstring(L"EXAMPLE\\admin")).get(),
+                                      util::CBstr(std::wstring(L"S3cret-pw")).get()));
         util::CComPtr<IErrorInfo> info;
         ASSERT_EQ(S_OK, GetErrorInfo(0, info.put()));
         util::CBstr description;

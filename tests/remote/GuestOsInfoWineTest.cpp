@@ -34,8 +34,8 @@ TEST(GuestOsInfoOnWine, CollectsTheLocalMachine)
     const bool amd64 = system.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_AMD64;
     ASSERT_TRUE(amd64 || system.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_INTEL);
     EXPECT_EQ(info.GetPlatform(), amd64 ? ENimboAmd64 : ENimboX86);
-    EXPECT_TRUE(recorder->Has(util::LogTrace, amd64 ? L"PROCESSOR_ARCHITECTURE: [AMD64]" : L"PROCESSOR_ARCHITECTURE: [x86]"));
-    EXPECT_TRUE(recorder->Has(util::LogInfo, amd64 ? L"Guest OS platform: [AMD64]." : L"Guest OS platform: [X86]."));
+    EXPECT_TRUE(recorder->Has(util::LogTrace, L"PROCESSOR_ARCHITECTURE: [" + std::wstring(amd64 ? L"AMD64" : L"x86") + L"]"));
+    EXPECT_TRUE(recorder->Has(util::LogInfo, L"Guest OS platform: [" + std::wstring(amd64 ? L"AMD64" : L"X86") + L"]."));
     EXPECT_TRUE(recorder->Has(util::LogInfo, L"Guest OS version: [" + std::to_wstring(major) + L"." +
                                                  std::to_wstring(minor) + L"]"));
 }

@@ -33,12 +33,9 @@ inline std::wstring ComputerName()
 // call uses a new file, so the simulation always notices the change.
 inline void UseGuests(const std::string& text)
 {
-    static unsigned counter = 0;
     wchar_t folder[MAX_PATH] = {};
     GetTempPathW(MAX_PATH, folder);
-    std::wstring path = std::wstring(folder) + L"nimbo_remote_guests_" +
-                        std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(++counter) +
-                        L".ini";
+    const std::wstring path = folder + filestest::UniqueName(L"nimbo_remote_guests") + L".ini";
     filestest::WriteTextFile(path, text);
     SetEnvironmentVariableW(L"NIMBO_SIM_GUESTS", path.c_str());
 }

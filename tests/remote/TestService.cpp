@@ -11,14 +11,10 @@ namespace
 bool g_NoStart = false;
 SERVICE_STATUS_HANDLE g_StatusHandle = nullptr;
 HANDLE g_StopEvent = nullptr;
-const DWORD kLingerMs = 20000; // a misbehaving instance still ends on its own
 
 void Report(DWORD state, DWORD accepted)
 {
-    SERVICE_STATUS status = {};
-    status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
-    status.dwCurrentState = state;
-    status.dwControlsAccepted = accepted;
+    SERVICE_STATUS status = {SERVICE_WIN32_OWN_PROCESS, state, accepted};
     status.dwWaitHint = state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING ? 1000 : 0;
     SetServiceStatus(g_StatusHandle, &status);
 }
@@ -26,28 +22,18 @@ void Report(DWORD state, DWORD accepted)
 DWORD WINAPI Handler(DWORD control, DWORD, void*, void*)
 {
     if (control == SERVICE_CONTROL_STOP)
-    {
-        Report(SERVICE_STOP_PENDING, 0);
-        SetEvent(g_StopEvent);
-    }
+        Report(SERVICE_STOP_PENDING, 0), SetEvent(g_StopEvent);
     return NO_ERROR;
 }
 
 void WINAPI ServiceMain(DWORD, LPWSTR*)
 {
-    g_StatusHandle = RegisterServiceCtrlHandlerExW(L"", Handler, nullptr);
-    if (!g_StatusHandle)
+    if (!(g_StatusHandle = RegisterServiceCtrlHandlerExW(L"", Handler, nullptr)))
         return;
     g_StopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (g_NoStart)
-    {
-        Report(SERVICE_START_PENDING, SERVICE_ACCEPT_STOP);
-        WaitForSingleObject(g_StopEvent, kLingerMs);
-        Report(SERVICE_STOPPED, 0);
-        return;
-    }
-    Report(SERVICE_RUNNING, SERVICE_ACCEPT_STOP);
-    WaitForSingleObject(g_StopEvent, INFINITE);
+    Report(g_NoStart ? SERVICE_START_PENDING : SERVICE_RUNNING, SERVICE_ACCEPT_STOP);
+    // A misbehaving instance still ends on its own.
+    WaitForSingleObject(g_StopEvent, g_NoStart ? 20000 : INFINITE);
     Report(SERVICE_STOPPED, 0);
 }
 } // namespace

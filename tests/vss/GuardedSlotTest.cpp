@@ -1,5 +1,4 @@
-// The slot shared by a connection and its children: what Get and Set hand over, and that the
-// held object is destroyed outside the slot's lock.
+// The slot shared by a connection and its children destroys the object it held outside its lock.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -10,35 +9,19 @@
 
 namespace
 {
-struct SHeld
-{
-    explicit SHeld(int v, int* destroyed = nullptr) : value(v), destroyedCount(destroyed) {}
-    ~SHeld()
-    {
-        if (destroyedCount)
-            ++*destroyedCount;
-        if (onDestroy)
-            onDestroy();
-    }
-    int value;
-    int* destroyedCount;
-    std::function<void()> onDestroy;
-};
-
 TEST(GuardedSlot, HeldObjectIsDestroyedOutsideTheLock)
 {
     // A destructor that waits for another thread using the same slot would deadlock if the
     // slot destroyed the object while holding its lock.
-    vss::CGuardedSlot<SHeld> slot;
-    auto held = std::make_shared<SHeld>(1);
-    bool otherThreadGotIn = false;
-    held->onDestroy = [&] {
-        std::thread other([&] {
-            slot.Get();
-            otherThreadGotIn = true;
-        });
-        other.join();
+    struct SHeld
+    {
+        std::function<void()> onDestroy;
+        ~SHeld() { onDestroy(); }
     };
+    vss::CGuardedSlot<SHeld> slot;
+    bool otherThreadGotIn = false;
+    auto held = std::make_shared<SHeld>();
+    held->onDestroy = [&] { std::thread([&] { slot.Get(), otherThreadGotIn = true; }).join(); };
     slot.Set(std::move(held));
     slot.Set(nullptr);
     EXPECT_TRUE(otherThreadGotIn);
