@@ -1,10 +1,12 @@
-// The deployment and freeze roads as a backup application drives them:
+// The deployment, freeze and console roads as a backup application drives them:
 //   cscript demo.js <supported guest> <unsupported guest> <share folder of the first> <log file>
-//                   <early-bound freeze client>
+//                   <early-bound freeze client> <early-bound console client> <console program>
+//                   <console command>
 var args = WScript.Arguments;
 function windowsPath(p) { return p.replace(/\//g, "\\"); }
 var goodHost = args(0), badHost = args(1), goodShare = windowsPath(args(2)), logPath = windowsPath(args(3));
-var freezeClient = windowsPath(args(4));
+var freezeClient = windowsPath(args(4)), consoleClient = windowsPath(args(5)), consoleProgram = windowsPath(args(6));
+var consoleCommand = args(7);
 var LOGIN = "LAB\\backup", PASSWORD = "Demo-Pa55";
 var fso = new ActiveXObject("Scripting.FileSystemObject");
 
@@ -101,6 +103,26 @@ try {
     step("uninstall the VSS agent", function () { installer.Uninstall(); });
     say("  agent state: " + states[installer.GetGateState()]);
     conn.Disconnect();
+
+    // The console road: events arrive on the library's polling thread through a sink the
+    // client implements, which scripts cannot do under this host; the early-bound C++ client
+    // (examples/RemoteConsoleClient.cpp) installs the console agent with the console program
+    // as a package file, starts it, sends a command and "exit", and prints what arrives.
+    var consoleLog = logPath.replace(/\.log$/, "-console.log");
+    say("- remote console over RPC (early-bound C++ client with its own event sink, its own log " + consoleLog + ")");
+    say("  console program: " + consoleProgram + ", uploaded beside the console agent");
+    start = new Date().getTime();
+    run = runCommand("\"" + consoleClient + "\" " + goodHost + " " + LOGIN + " " + PASSWORD + " \"" + consoleLog +
+                     "\" \"" + consoleProgram + "\" \"" + consoleCommand + "\"");
+    for (var i = 0; i < run.lines.length; i++)
+        say("    " + run.lines[i].replace(/^  /, ""));
+    if (run.code !== 0) {
+        say("FAILED: the console client ended with " + run.code);
+        WScript.Quit(1);
+    }
+    say("  done in " + (new Date().getTime() - start) + " ms");
+    say("  the console agent's files on the guest's ADMIN$ share:");
+    listFolder(goodShare + "\\NimboRemoteConsole", "    ");
 
     say("");
     say("== " + badHost + ": unsupported guest ==");

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The main job: builds the library, registers its test build in a fresh Wine prefix, makes two
 # simulated guests and lets a script client drive the whole deployment road against them, with
-# the freeze road (an early-bound C++ client over RPC to the installed agent) in between.
+# the freeze road and a remote console (early-bound C++ clients over RPC to the installed
+# agents) in between. The console runs Wine's own cmd.exe, uploaded to the guest as a package
+# file.
 #   scripts/demo.sh        with the 64-bit DLL (the faster: 64-bit Wine runs natively)
 #   scripts/demo.sh --32   with the 32-bit DLL, under the 32-bit Wine
 set -euo pipefail
@@ -52,4 +54,5 @@ reg = SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment | PROCESS
 GUESTS
 export NIMBO_SIM_GUESTS=$demo/guests.ini
 wine cscript //nologo "Z:$root/scripts/demo.js" srv2008.lab.example xp64.lab.example \
-     "Z:$demo/srv2008-admin" "Z:$demo/NimboGuestAgentCtrl.log" "Z:$build/bin/examples/NimboVssFreezeClient.exe"
+     "Z:$demo/srv2008-admin" "Z:$demo/NimboGuestAgentCtrl.log" "Z:$build/bin/examples/NimboVssFreezeClient.exe" \
+     "Z:$build/bin/examples/NimboRemoteConsoleClient.exe" "C:\\windows\\system32\\cmd.exe" "dir /b"
