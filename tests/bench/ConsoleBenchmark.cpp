@@ -138,8 +138,9 @@ int Run(const std::wstring& testDll, const std::wstring& probe, const std::wstri
     Check(installer->get_PluginSpecificInfo(dispatch.put()), L"PluginSpecificInfo");
     CComPtr<INimboRemoteConsoleInstallInfo> package;
     Check(dispatch.QueryInterface(IID_INimboRemoteConsoleInstallInfo, package), L"QueryInterface");
-    Check(package->AddAgentPckgFile(CBstr(probe).get(), CBstr(L"NimboConsoleProbe.exe").get()), L"AddAgentPckgFile");
-    Check(package->put_AgentExecPath(CBstr(L"NimboConsoleProbe.exe").get()), L"AgentExecPath");
+    const CBstr probeName(std::wstring(L"NimboConsoleProbe.exe"));
+    Check(package->AddAgentPckgFile(CBstr(probe).get(), probeName.get()), L"AddAgentPckgFile");
+    Check(package->put_AgentExecPath(probeName.get()), L"AgentExecPath");
     Check(package->put_AgentVersion(SNimboAgentVersion{1, 0, 0, 0}), L"AgentVersion");
     double start = Now();
     Check(installer->Install(), L"Install");
