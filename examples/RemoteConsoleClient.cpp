@@ -160,7 +160,12 @@ int Run(const wchar_t* host, const wchar_t* login, const wchar_t* password, cons
             !Succeeded(L"AgentVersion", package->put_AgentVersion(version)))
             break;
         Release(dispatch);
-        DWORD tick = GetTickCount();
+        // The installer needs the guest's system facts before it installs anything.
+        INimboGuestMetrics* metrics = nullptr;
+        const DWORD tick = GetTickCount();
+        if (!Succeeded(L"CollectGuestMetrics", installer->CollectGuestMetrics(&metrics)))
+            break;
+        Release(metrics);
         if (!Succeeded(L"Install", installer->Install()))
             break;
         ENimboGuestAgentState agentState = ENimboVssNotInstalled;

@@ -143,6 +143,8 @@ int Run(const std::wstring& testDll, const std::wstring& probe, const std::wstri
     Check(package->put_AgentExecPath(probeName.get()), L"AgentExecPath");
     Check(package->put_AgentVersion(SNimboAgentVersion{1, 0, 0, 0}), L"AgentVersion");
     double start = Now();
+    CComPtr<INimboGuestMetrics> metrics;
+    Check(installer->CollectGuestMetrics(metrics.put()), L"CollectGuestMetrics");
     Check(installer->Install(), L"Install");
     const double installMs = Now() - start;
 
