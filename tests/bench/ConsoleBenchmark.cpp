@@ -94,11 +94,13 @@ private:
     std::wstring m_firstFault;
 };
 
-// One delivery to the sink: when, and how many characters.
+// One delivery to the sink: when (since the Start call), how many characters, and how long the
+// sink's own checks took (the next poll comes 1.5 s after the sink returns).
 struct SDelivery
 {
     double ms;
     size_t chars;
+    double sinkMs;
 };
 
 // The test DLL's class objects, without registration: the library finds its agent package
@@ -161,8 +163,8 @@ int Run(const std::wstring& testDll, const std::wstring& probe, const std::wstri
         [&](const wchar_t* text, UINT length) {
             const double at = Now();
             std::lock_guard<std::mutex> hold(mutex);
-            deliveries.push_back({at - start, length});
             order.Feed(text, length);
+            deliveries.push_back({at - start, length, Now() - at});
         },
         [&](const wchar_t*, UINT length) {
             std::lock_guard<std::mutex> hold(mutex);
@@ -214,8 +216,15 @@ int Run(const std::wstring& testDll, const std::wstring& probe, const std::wstri
                 lastMs > 0 ? delivered / 1048576.0 / (lastMs / 1000.0) : 0.0);
     std::printf("polls that delivered output: %zu, bytes per poll: mean %.0f, largest %zu\n", deliveries.size(),
                 deliveries.empty() ? 0.0 : static_cast<double>(delivered) / deliveries.size(), largest);
+    // What a poll costs beyond the interval: the status query with its text, the conversions
+    // and the event's way to the sink. The first poll's interval starts when Start returns.
+    std::printf("  poll  at (s)       bytes  beyond the 1.5 s interval (ms)  sink's checks (ms)\n");
     for (size_t i = 0; i < deliveries.size(); ++i)
-        std::printf("  poll %zu at %8.3f s: %zu bytes\n", i + 1, deliveries[i].ms / 1000.0, deliveries[i].chars);
+    {
+        const double previous = i == 0 ? startedMs : deliveries[i - 1].ms + deliveries[i - 1].sinkMs;
+        std::printf("  %4zu %7.3f %11zu %31.0f %19.0f\n", i + 1, deliveries[i].ms / 1000.0, deliveries[i].chars,
+                    deliveries[i].ms - previous - 1500.0, deliveries[i].sinkMs);
+    }
     if (closed)
         std::printf("channel %s at %.3f s%s%ls\n", endState == ENimboRemoteConsoleClosed ? "closed" : "FAILED",
                     endedMs / 1000.0, endText.empty() ? "" : ": ", endText.c_str());
