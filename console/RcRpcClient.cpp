@@ -2,6 +2,7 @@
 
 #include "RemoteConsoleRpc.h"
 #include "remote/AdminShareConnection.h"
+#include "rpc/RpcGuard.h"
 
 namespace rconsole
 {
@@ -47,6 +48,13 @@ public:
 protected:
     void* m_session;
 };
+
+// Drops the local side of a session; the runtime raises a structured exception for a handle
+// it does not know.
+void DestroySessionHandle(void* session)
+{
+    RpcSsDestroyClientContext(static_cast<void**>(session));
+}
 
 template <class Method>
 std::shared_ptr<Method> Run(util::CRpcClient& client, std::shared_ptr<Method> method)
@@ -246,7 +254,7 @@ CRcRpcClient::~CRcRpcClient()
     }
     if (m_session)
     {
-        RpcSsDestroyClientContext(&m_session);
+        NimboRpcCallGuarded(&DestroySessionHandle, &m_session);
         m_session = nullptr;
     }
 }
