@@ -1,12 +1,12 @@
 #pragma once
-// The names of "RemoteConsoleCfg.xml", shared by the library that writes it (CRcAgentConfig)
-// and the console plugin that reads it:
+// The names of the console agent's configuration file, shared by the library that writes it
+// and the console plugin that reads it on the guest, so the two cannot drift apart.
 //
-//   <ApplicationCfg AutoUninstall="true" RpcSvcName="NimboRemoteConsole">
-//     <Versioning AgentVersion="1.2.0.0">
-//       <CompatibilityList><Entry AgentVersion="1.1.0.0"/>...</CompatibilityList>
+//   <ApplicationCfg AutoUninstall="true|false" RpcSvcName="...">
+//     <Versioning AgentVersion="a.b.c.d">
+//       <CompatibilityList><Entry AgentVersion="a.b.c.d"/>...</CompatibilityList>
 //     </Versioning>
-//     <StartupCfg RelativePath="bin\probe.exe" CmdLine="" WorkingDir=""/>
+//     <StartupCfg RelativePath="..." CmdLine="..." WorkingDir="..."/>
 //   </ApplicationCfg>
 namespace rcconfig
 {
