@@ -98,6 +98,12 @@ TEST_F(RcAgentRoad, InstallsReconnectsKeepsCompatibleRefusesNewerAndUpgradesOlde
     ASSERT_TRUE(installed);
     EXPECT_EQ(installed->GetAgentVersion(), v12);
     EXPECT_EQ(installed->GetCompatibilityList(), rconsole::CRcCompatibilitySet{v11});
+    // A session refuses input before a console runs: its own description of the error comes
+    // back as the sentence of the procedure's status.
+    CExc early = filestest::Raised([&] { installed->SendData(L"x"); });
+    EXPECT_EQ(filestest::Sentences(early).at(1).rfind(L"No console has been started in this session.", 0), 0u);
+    EXPECT_EQ(filestest::Sentences(early).at(0), MsgText(232, kHost, L"x"));
+    EXPECT_EQ(early.GetHResult(), static_cast<HRESULT>(0x8000000E));
     // The session runs the package's program in the agent's folder.
     EXPECT_GT(installed->StartConsole(L"--banner ready"), 0);
     rconsole::SRcConsoleStatus status;

@@ -38,9 +38,8 @@ Lines At(const wchar_t* prefix, const Lines& lines)
     return out;
 }
 
-class CComApartment
+struct CComApartment
 {
-public:
     explicit CComApartment(DWORD model = COINIT_APARTMENTTHREADED) { CoInitializeEx(nullptr, model); }
     ~CComApartment() { CoUninitialize(); }
 };
@@ -314,14 +313,6 @@ TEST(RcInstallerObjects, ShareOneContextAndStoreTheDescriptionAsGiven)
         EXPECT_EQ(second->put_AgentAutoUninstall(value), S_OK);
         EXPECT_EQ(policy.GetAutoUninstall(), stored) << value;
     }
-    ::SNimboAgentVersion v{};
-    v.m_Major = 3;
-    EXPECT_EQ(first->AddAgentCompatibility(&v), S_OK);
-    EXPECT_EQ(second->AddAgentCompatibility(&v), S_OK);
-    EXPECT_EQ(policy.GetCompatibility().size(), 1u);
-    EXPECT_EQ(first->put_AgentRpcPort(70000), S_OK);   // no range check
-    EXPECT_EQ(policy.GetPortsConfig().useDynPort, false);
-    EXPECT_EQ(policy.GetPortsConfig().staticPort, 70000u);
 }
 
 // The connection is registered "Both": with a plain count or unguarded fields, threads that
