@@ -64,14 +64,12 @@ void CRcConsolePoller::Poll() noexcept
         for (;;)
         {
             m_stopEvent->CheckTermination(kPollIntervalMs);
-            {
-                // Our own reference: a Disconnect or the channel's end meanwhile only empties
-                // the slot, the client stays alive until this poll is over.
-                std::shared_ptr<CRcRpcClient> client = m_rpcClientSlot->Get();
-                if (!client)
-                    throw CExc(MsgText(178), E_FAIL);
-                client->QueryStatus(status);
-            }
+            // Our own reference for this poll: a Disconnect or the channel's end meanwhile only
+            // empties the slot, and the session closes when the poll is over.
+            std::shared_ptr<CRcRpcClient> client = m_rpcClientSlot->Get();
+            if (!client)
+                throw CExc(MsgText(178), E_FAIL);
+            client->QueryStatus(status);
             ProcessStatus(status);
             if (status.stopped)
                 break;
