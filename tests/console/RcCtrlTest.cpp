@@ -1,20 +1,41 @@
-// The console control object as a caller drives it through the registered test DLL, against
-// the console agent that a simulated guest runs, with the console probe as the console
-// program: what the subscriber hears, in which order and on which thread.
+// The console control object and its polling thread as a subscriber sees them: first with a
+// scripted client whose every poll is chosen here, then through the registered test DLL against
+// the console agent a simulated guest runs, with the console probe as the console program.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "NimboGuestAgentCtrl.h"
+#include "console/RcConsoleChannel.h"
+#include "console/RcRpcClient.h"
 #include "foundation/ComTypes.h"
 #include "foundation/FileSystem.h"
 #include "tests/foundation/LogRecorder.h"
 #include "tests/module/ComTestSupport.h"
 #include "tests/remote/RemoteTestSupport.h"
+
+// The scripted client. This program defines the members the channel and the poller use, so the
+// linker never takes the real client; the registered DLL keeps its own. Each poll hands out the
+// next scripted status, then "running, nothing new".
+std::deque<rconsole::SRcConsoleStatus> g_polls;
+rconsole::CRcRpcClient::CRcRpcClient(const std::wstring& binding, std::shared_ptr<CAdminShareConnection> share,
+                                     std::shared_ptr<util::CLog> log)
+    : CRpcClient(binding, std::move(share), RPC_IF_ID{}, log), m_log(log) {}
+rconsole::CRcRpcClient::~CRcRpcClient() = default;
+long rconsole::CRcRpcClient::StartConsole(const std::wstring&) { return 42; }
+void rconsole::CRcRpcClient::SendData(const std::wstring&) {}
+void rconsole::CRcRpcClient::QueryStatus(SRcConsoleStatus& status)
+{
+    status = g_polls.empty() ? SRcConsoleStatus() : g_polls.front();
+    if (!g_polls.empty())
+        g_polls.pop_front();
+}
 
 namespace
 {
@@ -23,11 +44,11 @@ using util::CComPtr;
 
 const wchar_t kHost[] = L"consoleguest";
 
-// One call the subscriber received: "out", "err" or the channel state's number, the text
-// ("(null)" for a null string) and the calling thread.
+// One call as "<member> <text>" (member: out, err or the channel state; "(null)" for a null
+// text), with the thread it came on.
 struct SEvent
 {
-    std::wstring kind, text;
+    std::wstring call;
     DWORD thread;
 };
 
@@ -36,10 +57,8 @@ class CRecordingSubscriber final : public INimboRemoteConsoleEvt
 public:
     STDMETHODIMP QueryInterface(REFIID iid, void** ppv) override
     {
-        const bool known = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) ||
-                           IsEqualIID(iid, IID_INimboRemoteConsoleEvt);
-        *ppv = known ? this : nullptr;
-        return known ? (AddRef(), S_OK) : E_NOINTERFACE;
+        *ppv = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_INimboRemoteConsoleEvt) ? this : nullptr;
+        return *ppv ? S_OK : E_NOINTERFACE;
     }
     STDMETHODIMP_(ULONG) AddRef() override { return 2; }
     STDMETHODIMP_(ULONG) Release() override { return 1; }
@@ -54,21 +73,21 @@ public:
         return Record(std::to_wstring(state), text);
     }
 
-    // The events so far, once an Error or a Closed has come (or `seconds` have passed).
+    // The calls so far, once an Error or a Closed has come (or `seconds` have passed).
     std::vector<SEvent> WaitForEnd(int seconds = 60)
     {
         std::unique_lock<std::mutex> lock(m_mutex);
         m_changed.wait_for(lock, std::chrono::seconds(seconds), [this] {
-            return !m_events.empty() && (m_events.back().kind == L"2" || m_events.back().kind == L"3");
+            return !m_events.empty() && (m_events.back().call[0] == L'2' || m_events.back().call[0] == L'3');
         });
         return m_events;
     }
 
 private:
-    HRESULT Record(const std::wstring& kind, BSTR text)
+    HRESULT Record(const std::wstring& member, BSTR text)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_events.push_back({kind, text ? CBstr::ToText(text) : L"(null)", GetCurrentThreadId()});
+        m_events.push_back({member + L" " + (text ? CBstr::ToText(text) : L"(null)"), GetCurrentThreadId()});
         m_changed.notify_all();
         return S_OK;
     }
@@ -78,13 +97,48 @@ private:
     std::vector<SEvent> m_events;
 };
 
-// The description of the error just returned, with every sentence given.
-void ExpectError(const std::vector<std::wstring>& sentences)
+// The calls, those that came on another thread than the test's marked " (polling)".
+std::vector<std::wstring> Calls(const std::vector<SEvent>& events)
 {
-    std::wstring expected;
-    for (const std::wstring& sentence : sentences)
-        expected += (expected.empty() ? L"" : L"\r\n") + sentence;
-    EXPECT_EQ(expected, comtest::TakeErrorInfo().description);
+    std::vector<std::wstring> calls;
+    for (const SEvent& e : events)
+        calls.push_back(e.call + (e.thread == GetCurrentThreadId() ? L"" : L" (polling)"));
+    return calls;
+}
+
+bool Contains(const std::vector<std::wstring>& lines, const std::vector<std::wstring>& run)
+{
+    return std::search(lines.begin(), lines.end(), run.begin(), run.end()) != lines.end();
+}
+
+// What one poll delivers, in the order output, error output, then an error or the close; an
+// error in the same poll as the end replaces the Closed event. Empty texts deliver nothing.
+TEST(RcConsolePoller, DeliversEachPollInOrder)
+{
+    const auto error = std::make_shared<CExc>(L"Pipe broken.", E_ACCESSDENIED);
+    const struct { std::deque<rconsole::SRcConsoleStatus> polls; std::vector<std::wstring> calls, logged; } cases[] = {
+        {{{false, L"", L"", nullptr}, {true, L"a\r\n", L"b", nullptr}},
+         {L"1 ", L"out a\r\n (polling)", L"err b (polling)", L"3 (null) (polling)"},
+         {MsgText(199, kHost), L"{", L"a", L"}", MsgText(200, kHost), L"{", L"b", L"}", MsgText(236, kHost)}},
+        {{{true, L"c", L"", error}},
+         {L"1 ", L"out c (polling)", L"2 Pipe broken. (polling)"},
+         {MsgText(199, kHost), L"{", L"c", L"}", MsgText(201, kHost), L"Pipe broken.", MsgText(193, kHost)}},
+    };
+    for (const auto& c : cases)
+    {
+        auto recorder = std::make_shared<logtest::CLogRecorder>();
+        auto slot = std::make_shared<rconsole::CRcRpcClientSlot>();
+        slot->Set(std::make_shared<rconsole::CRcRpcClient>(L"", nullptr, logtest::RecordingLog(recorder)));
+        CRecordingSubscriber sink;
+        {
+            rconsole::CRcConsoleChannel channel(kHost, slot, logtest::RecordingLog(recorder));
+            channel.Subscribe(&sink);
+            g_polls = c.polls;
+            EXPECT_EQ(42, channel.Start(L""));
+            EXPECT_EQ(c.calls, Calls(sink.WaitForEnd()));
+        }
+        EXPECT_TRUE(Contains(recorder->Texts(), c.logged));
+    }
 }
 
 class RcCtrl : public testing::Test
@@ -158,28 +212,24 @@ TEST_F(RcCtrl, ConsoleRoundTrip)
     ASSERT_EQ(S_OK, ctrl->Start(CBstr(std::wstring(L"--banner hello")).get(), &pid));
     EXPECT_NE(0, pid);
     EXPECT_EQ(E_FAIL, other->Start(nullptr, nullptr));
-    ExpectError({MsgText(175, kHost, L""), MsgText(177)});
+    EXPECT_EQ(MsgText(175, kHost, L"") + L"\r\n" + MsgText(177), comtest::TakeErrorInfo().description);
     for (const wchar_t* line : {L"echo one\n", L"err two\n", L"burst 3000000\n", L"exit 0\n"})
         ASSERT_EQ(S_OK, ctrl->Send(CBstr(std::wstring(line)).get()));
 
     const std::vector<SEvent> events = sink.WaitForEnd();
-    ASSERT_GE(events.size(), 4u);
-    EXPECT_EQ(L"1", events.front().kind);
-    EXPECT_EQ(L"", events.front().text);
+    ASSERT_GE(events.size(), 3u);
+    EXPECT_EQ(L"1 ", events.front().call);
     EXPECT_EQ(GetCurrentThreadId(), events.front().thread);
-    EXPECT_EQ(L"3", events.back().kind);
-    EXPECT_EQ(L"(null)", events.back().text);
-    std::wstring out, err, others;
+    EXPECT_EQ(L"3 (null)", events.back().call);
+    std::wstring out, err;
     for (size_t i = 1; i < events.size(); ++i)
     {
-        EXPECT_EQ(events[1].thread, events[i].thread) << i;
-        if (events[i].kind == L"out" || events[i].kind == L"err")
-            (events[i].kind == L"out" ? out : err) += events[i].text;
-        else if (i + 1 < events.size())
-            others += events[i].kind;
+        EXPECT_TRUE(events[i].thread == events[1].thread && events[i].thread != GetCurrentThreadId()) << i;
+        const std::wstring member = events[i].call.substr(0, 4);
+        ASSERT_TRUE(i + 1 == events.size() || member == L"out " || member == L"err ") << events[i].call;
+        if (i + 1 < events.size())
+            (member == L"out " ? out : err) += events[i].call.substr(4);
     }
-    EXPECT_NE(GetCurrentThreadId(), events[1].thread);
-    EXPECT_EQ(L"", others);
     EXPECT_EQ(L"two\r\n", err);
     const std::wstring head = L"hello\r\none\r\n";
     ASSERT_EQ(head.size() + kBurst, out.size());
@@ -191,9 +241,8 @@ TEST_F(RcCtrl, ConsoleRoundTrip)
         ASSERT_EQ(first + line, std::stoul(text.substr(0, 8))) << line;
         ASSERT_TRUE(text.size() < 64 || text.compare(62, 2, L"\r\n") == 0) << line;
     }
-
     EXPECT_EQ(E_FAIL, other->put_EvtSubscription(&sink));
-    ExpectError({MsgText(174)});
+    EXPECT_EQ(MsgText(174), comtest::TakeErrorInfo().description);
     Sleep(2000);   // longer than a poll interval
     EXPECT_EQ(events.size(), sink.WaitForEnd(0).size()) << "nothing after Closed";
 }
@@ -222,14 +271,10 @@ TEST_F(RcCtrl, ChannelEndsUnderARunningConsole)
         if (!disconnect)
             events = sink.WaitForEnd(0);
         ASSERT_FALSE(events.empty());
-        EXPECT_EQ(L"2", events.back().kind);
-        EXPECT_EQ(disconnect ? MsgText(178) : MsgText(192, kHost), events.back().text);
+        EXPECT_EQ(L"2 " + (disconnect ? MsgText(178) : MsgText(192, kHost)), events.back().call);
         EXPECT_NE(GetCurrentThreadId(), events.back().thread);
 
-        const std::vector<std::wstring> lines = logtest::ReadLogFile(log);
-        const std::vector<std::wstring> sent = {L"Info  [RC STDIN, machine - consoleguest]", L"Info  {", L"Info  echo x",
-                                                L"Info  }"};
-        EXPECT_NE(lines.end(), std::search(lines.begin(), lines.end(), sent.begin(), sent.end()));
+        EXPECT_TRUE(Contains(logtest::ReadLogFile(log), {L"Info  " + MsgText(183, kHost), L"Info  {", L"Info  echo x", L"Info  }"}));
     }
 }
 }
