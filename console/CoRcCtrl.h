@@ -17,8 +17,10 @@ class CRcConsoleChannel;
 
 namespace rconsole::com
 {
+// Counted atomically: it is handed out by a connection registered "Both", which a caller may use
+// from several threads.
 class CCoRcCtrl
-    : public comfw::CComObjectRoot<comfw::CSingleThreadModel, INimboRemoteConsoleCtrl, ISupportErrorInfo>
+    : public comfw::CComObjectRoot<comfw::CMultiThreadModel, INimboRemoteConsoleCtrl, ISupportErrorInfo>
 {
 public:
     // A null argument string starts the console without arguments; a null PID pointer drops

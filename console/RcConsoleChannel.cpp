@@ -39,6 +39,7 @@ CRcConsoleChannel::~CRcConsoleChannel()
 
 void CRcConsoleChannel::Subscribe(INimboRemoteConsoleEvt* subscriber)
 {
+    util::CCriticalSection::CHold hold(m_lock);
     // The poller keeps the subscriber it was made with, so a late one would never be called.
     if (m_poller)
         throw CExc(MsgText(174), E_FAIL);
@@ -50,6 +51,8 @@ long CRcConsoleChannel::Start(const std::wstring& arguments)
     try
     {
         util::CInfoScope scope(*m_log, 176, m_machineName, arguments);
+        // Held to the end: of two concurrent starts the second finds the poller.
+        util::CCriticalSection::CHold hold(m_lock);
         if (m_poller)
             throw CExc(MsgText(177), E_FAIL);
         const long processId = ClientOf(*m_rpcClientSlot)->StartConsole(arguments);

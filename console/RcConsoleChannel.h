@@ -13,6 +13,7 @@
 #include "console/RcConnection.h"
 #include "foundation/ComTypes.h"
 #include "foundation/Log.h"
+#include "foundation/Threads.h"
 
 namespace rconsole
 {
@@ -43,6 +44,9 @@ private:
     // else holds the client.
     void Stop();
 
+    // The control objects of a connection may be used from several threads: this keeps the
+    // subscriber and the poller consistent between Subscribe, Start and Stop.
+    util::CCriticalSection m_lock;
     std::shared_ptr<CRcRpcClientSlot> m_rpcClientSlot;
     util::CComPtr<INimboRemoteConsoleEvt> m_subscriber;
     // While it exists the channel counts as started.
