@@ -43,6 +43,9 @@ public:
     const std::shared_ptr<CRcRpcClientSlot>& RpcClientSlot() const noexcept { return m_rpcClientSlot; }
 
 private:
+    // The share connection of the last successful Connect; raises message 110 without one.
+    const std::shared_ptr<CAdminShareConnection>& ConnectedShare() const;
+
     // Held for the whole of every member.
     mutable util::CCriticalSection m_lock;
     vss::CGAConnectionCore m_core;

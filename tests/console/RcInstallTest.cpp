@@ -341,6 +341,9 @@ TEST(RcConnection, OneObjectServesSeveralThreadsAtOnce)
                     hr = conn->Connect(CBstr(guest.Host()).get(), CBstr(std::wstring(L"admin")).get(), CBstr(std::wstring(L"pw")).get());
                 else if (t == 1)
                     hr = conn->Disconnect();
+                CComPtr<IDispatch> ctrl;
+                if (t == 2 && conn->get_Ctrl(ctrl.put()) == S_OK && !ctrl)
+                    ++unexpected;
                 CComPtr<INimboGAInstaller> installer;
                 CComPtr<IDispatch> info;
                 const HRESULT got = conn->get_Installer(installer.put());
