@@ -162,13 +162,16 @@ CComPtr<INimboGAConnection> ConnectAndInstall()
     const std::wstring share = filestest::UniqueName(std::wstring(temp) + L"nimbo_consoleguest");
     util::CreateFolderTree(share);
     remote_test::UseGuests("[guest consoleguest]\naccount = LAB\\admin | pw\nadmin_share = " +
-                           std::string(share.begin(), share.end()) + "\nos_version = 6.0\nserver_type = 0x8003\n");
+                           std::string(share.begin(), share.end()) + "\nos_version = 6.0\nserver_type = 0x8003\nreg = SYSTEM\\"
+                           "CurrentControlSet\\Control\\Session Manager\\Environment | PROCESSOR_ARCHITECTURE | REG_SZ | AMD64\n");
     CComPtr<INimboGAConnection> conn;
     CComPtr<INimboGAInstaller> installer;
     CComPtr<IDispatch> info;
     CComPtr<INimboRemoteConsoleInstallInfo> package;
+    CComPtr<INimboGuestMetrics> metrics;
     const CBstr probe(std::wstring(L"NimboConsoleProbe.exe"));
-    const CBstr local(filestest::SiblingProgram(L"..\\..\\agents\\bin\\NimboConsoleProbe.exe"));
+    wchar_t local[MAX_PATH] = {};   // the package wants a plain full path, no ".."
+    GetFullPathNameW(filestest::SiblingProgram(L"..\\..\\agents\\bin\\NimboConsoleProbe.exe").c_str(), MAX_PATH, local, nullptr);
     EXPECT_EQ(S_OK, CoCreateInstance(CLSID_NimboRemoteConsoleConnection, nullptr, CLSCTX_INPROC_SERVER,
                                      IID_INimboGAConnection, conn.put_void()));
     EXPECT_EQ(S_OK, conn->Connect(CBstr(std::wstring(kHost)).get(), CBstr(std::wstring(L"LAB\\admin")).get(),
@@ -176,9 +179,10 @@ CComPtr<INimboGAConnection> ConnectAndInstall()
     EXPECT_EQ(S_OK, conn->get_Installer(installer.put()));
     EXPECT_EQ(S_OK, installer->get_PluginSpecificInfo(info.put()));
     EXPECT_EQ(S_OK, info.QueryInterface(IID_INimboRemoteConsoleInstallInfo, package));
-    EXPECT_EQ(S_OK, package->AddAgentPckgFile(local.get(), probe.get()));
+    EXPECT_EQ(S_OK, package->AddAgentPckgFile(CBstr(std::wstring(local)).get(), probe.get()));
     EXPECT_EQ(S_OK, package->put_AgentExecPath(probe.get()));
-    EXPECT_EQ(S_OK, installer->Install());
+    EXPECT_EQ(S_OK, installer->CollectGuestMetrics(metrics.put()));
+    EXPECT_EQ(S_OK, installer->Install()) << comtest::TakeErrorInfo().description;
     return conn;
 }
 
