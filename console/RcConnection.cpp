@@ -1,5 +1,9 @@
 #include "console/RcConnection.h"
 
+#include "console/CoRcInstaller.h"
+#include "console/RcInstallContext.h"
+#include "foundation/ComBoundary.h"
+#include "foundation/Exc.h"
 #include "module/ClassMap.h"
 
 namespace rconsole::com
@@ -11,21 +15,38 @@ CCoRcConnection::CCoRcConnection()
 
 HRESULT CCoRcConnection::InitLogging(ENimboGuestAgentLogLevel enLogLevel, BSTR logPath) noexcept
 {
+    util::CCriticalSection::CHold hold(m_lock);
     return m_core.InitLogging(enLogLevel, logPath);
 }
 
 HRESULT CCoRcConnection::Connect(BSTR machineName, BSTR login, BSTR pwd) noexcept
 {
+    util::CCriticalSection::CHold hold(m_lock);
     return m_core.Connect(machineName, login, pwd);
 }
 
-// The console installer and control objects are not part of this build yet: both members
-// answer E_NOTIMPL until those children exist.
+// The context is made by the first call after Connect and shared by every installer object
+// until Disconnect. A null out-pointer is answered by the final query (E_POINTER), after the
+// context exists.
 HRESULT CCoRcConnection::get_Installer(INimboGAInstaller** ppInstaller) noexcept
 {
-    return vss::CGAConnectionCore::ChildNotAvailable(ppInstaller);
+    if (ppInstaller)
+        *ppInstaller = nullptr;
+    util::CCriticalSection::CHold hold(m_lock);
+    return util::ComBoundary(&m_core.GetCoclass(), IID_INimboGAConnection, [&]() -> HRESULT {
+        if (!m_installContext)
+        {
+            const std::shared_ptr<CAdminShareConnection>& share = m_core.GetShareConnection();
+            if (!share)
+                throw CExc(MsgText(110), E_FAIL);
+            m_installContext = std::make_shared<CRcInstallContext>(share, m_rpcClientSlot, m_core.GetLog());
+        }
+        return CreateRcInstaller(m_installContext)->QueryInterface(IID_INimboGAInstaller,
+                                                                   reinterpret_cast<void**>(ppInstaller));
+    });
 }
 
+// The console control object is not part of this build yet.
 HRESULT CCoRcConnection::get_Ctrl(IDispatch** ppCtrl) noexcept
 {
     return vss::CGAConnectionCore::ChildNotAvailable(ppCtrl);
@@ -33,6 +54,7 @@ HRESULT CCoRcConnection::get_Ctrl(IDispatch** ppCtrl) noexcept
 
 HRESULT CCoRcConnection::Disconnect() noexcept
 {
+    util::CCriticalSection::CHold hold(m_lock);
     m_core.ReleaseShareConnection();
     m_installContext.reset();
     // A client nobody else holds closes its console session here.
