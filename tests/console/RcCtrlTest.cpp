@@ -41,7 +41,7 @@ using util::CComPtr;
 const wchar_t kHost[] = L"consoleguest";
 
 // Each call as "<member> <text>" (member: out, err or the channel state; "(null)" for a null
-// text), with the thread it came on.
+// text), marked " (polling)" when it came on the first thread other than the test's.
 class CRecordingSubscriber final : public INimboRemoteConsoleEvt
 {
 public:
@@ -56,41 +56,40 @@ public:
     STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
     STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return E_NOTIMPL; }
-    STDMETHODIMP OnStdOutput(BSTR text) override { return Record(L"out", text); }
-    STDMETHODIMP OnStdError(BSTR text) override { return Record(L"err", text); }
+    STDMETHODIMP OnStdOutput(BSTR text) override { return Record(L"out ", text); }
+    STDMETHODIMP OnStdError(BSTR text) override { return Record(L"err ", text); }
     STDMETHODIMP OnChannelStateChanged(ENimboRemoteConsoleChannelState state, BSTR text) override
     {
-        return Record(std::to_wstring(state), text);
+        return Record(std::to_wstring(state) + L" ", text);
     }
 
-    // The calls so far, once an Error or a Closed has come or `seconds` have passed. Those that
-    // came on another thread than the test's are marked " (polling)" when they all came on one.
+    // The calls so far, once an Error or a Closed has come or `seconds` have passed.
     std::vector<std::wstring> Calls(int seconds = 60)
     {
         std::unique_lock<std::mutex> lock(m_mutex);
         m_changed.wait_for(lock, std::chrono::seconds(seconds), [this] {
             return !m_calls.empty() && (m_calls.back()[0] == L'2' || m_calls.back()[0] == L'3');
         });
-        std::vector<std::wstring> calls = m_calls;
-        for (size_t i = 0; i < calls.size(); ++i)
-            calls[i] += m_threads[i] == GetCurrentThreadId() ? L"" : m_threads[i] == m_threads.back() ? L" (polling)" : L" (?)";
-        return calls;
+        return m_calls;
     }
 
 private:
     HRESULT Record(const std::wstring& member, BSTR text)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_calls.push_back(member + L" " + (text ? CBstr::ToText(text) : L"(null)"));
-        m_threads.push_back(GetCurrentThreadId());
+        const DWORD thread = GetCurrentThreadId();
+        m_polling = thread == m_test || m_polling ? m_polling : thread;
+        m_calls.push_back(member + (text ? CBstr::ToText(text) : L"(null)") +
+                          (thread == m_test ? L"" : thread == m_polling ? L" (polling)" : L" (?)"));
         m_changed.notify_all();
         return S_OK;
     }
 
+    const DWORD m_test = GetCurrentThreadId();
+    DWORD m_polling = 0;
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::vector<std::wstring> m_calls;
-    std::vector<DWORD> m_threads;
 };
 
 bool Contains(const std::vector<std::wstring>& lines, const std::vector<std::wstring>& run)
@@ -153,76 +152,70 @@ TEST(RcCtrl, DeliversEachPollInOrderAndEndsOnce)
     CoUninitialize();
 }
 
-// A connection to a simulated guest with the console agent installed, the probe as its console
-// program.
-CComPtr<INimboGAConnection> ConnectAndInstall()
-{
-    wchar_t temp[MAX_PATH + 1] = {};
-    GetTempPathW(MAX_PATH, temp);
-    const std::wstring share = filestest::UniqueName(std::wstring(temp) + L"nimbo_consoleguest");
-    util::CreateFolderTree(share);
-    remote_test::UseGuests("[guest consoleguest]\naccount = LAB\\admin | pw\nadmin_share = " +
-                           std::string(share.begin(), share.end()) + "\nos_version = 6.0\nserver_type = 0x8003\n");
-    CComPtr<INimboGAConnection> conn;
-    CComPtr<INimboGAInstaller> installer;
-    CComPtr<IDispatch> info;
-    CComPtr<INimboRemoteConsoleInstallInfo> package;
-    const CBstr probe(std::wstring(L"NimboConsoleProbe.exe"));
-    const CBstr local(filestest::SiblingProgram(L"..\\..\\agents\\bin\\NimboConsoleProbe.exe"));
-    EXPECT_EQ(S_OK, CoCreateInstance(CLSID_NimboRemoteConsoleConnection, nullptr, CLSCTX_INPROC_SERVER,
-                                     IID_INimboGAConnection, conn.put_void()));
-    EXPECT_EQ(S_OK, conn->Connect(CBstr(std::wstring(kHost)).get(), CBstr(std::wstring(L"LAB\\admin")).get(),
-                                   CBstr(std::wstring(L"pw")).get()));
-    EXPECT_EQ(S_OK, conn->get_Installer(installer.put()));
-    EXPECT_EQ(S_OK, installer->get_PluginSpecificInfo(info.put()));
-    EXPECT_EQ(S_OK, info.QueryInterface(IID_INimboRemoteConsoleInstallInfo, package));
-    EXPECT_EQ(S_OK, package->AddAgentPckgFile(local.get(), probe.get()));
-    EXPECT_EQ(S_OK, package->put_AgentExecPath(probe.get()));
-    EXPECT_EQ(S_OK, installer->Install());
-    return conn;
-}
-
-// Through the COM objects to the running agent: Ready on the caller's thread, then the
-// console's output (a banner, a line, a burst of several megabytes of numbered lines) complete
-// and in order, its error output, and one Closed, all on one polling thread.
+// Through the COM objects to the console agent a simulated guest runs, the probe as its console
+// program: Ready on the caller's thread, then the console's output (a banner and a burst of
+// several megabytes of numbered lines) complete and in order, its error output, and one Closed,
+// all on one polling thread.
 TEST(RcCtrl, ConsoleRoundTripThroughTheAgent)
 {
     const size_t kBurst = 3000000;
+    wchar_t temp[MAX_PATH + 1] = {}, probePath[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring share = filestest::UniqueName(std::wstring(temp) + L"nimbo_consoleguest");
+    util::CreateFolderTree(share);
+    remote_test::UseGuests("[guest consoleguest]\naccount = LAB\\admin | pw\nadmin_share = " + std::string(share.begin(), share.end()) +
+                           "\nreg = SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment | PROCESSOR_ARCHITECTURE | REG_SZ | AMD64\n");
+    // A plain full path: the package copies from an extended-length path, which keeps "..".
+    GetFullPathNameW(filestest::SiblingProgram(L"..\\..\\agents\\bin\\NimboConsoleProbe.exe").c_str(), MAX_PATH, probePath, nullptr);
+
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
     CRecordingSubscriber sink;   // outlives the objects that call it
-    CComPtr<INimboGAConnection> conn = ConnectAndInstall();
-    CComPtr<IDispatch> dispatch;
-    CComPtr<INimboRemoteConsoleCtrl> ctrl;
-    ASSERT_EQ(S_OK, conn->get_Ctrl(dispatch.put()));
-    ASSERT_EQ(S_OK, dispatch.QueryInterface(IID_INimboRemoteConsoleCtrl, ctrl));
-    ASSERT_EQ(S_OK, ctrl->put_EvtSubscription(&sink));
-    ASSERT_EQ(S_OK, ctrl->Start(CBstr(std::wstring(L"--banner hello")).get(), nullptr));
-    for (const wchar_t* line : {L"echo one\n", L"err two\n", L"burst 3000000\n", L"exit 0\n"})
-        ASSERT_EQ(S_OK, ctrl->Send(CBstr(std::wstring(line)).get()));
+    {
+        CComPtr<INimboGAConnection> conn;
+        CComPtr<INimboGAInstaller> installer;
+        CComPtr<INimboGuestMetrics> metrics;
+        CComPtr<IDispatch> info, dispatch;
+        CComPtr<INimboRemoteConsoleInstallInfo> package;
+        CComPtr<INimboRemoteConsoleCtrl> ctrl;
+        const CBstr probe(std::wstring(L"NimboConsoleProbe.exe"));
+        ASSERT_EQ(S_OK, CoCreateInstance(CLSID_NimboRemoteConsoleConnection, nullptr, CLSCTX_INPROC_SERVER, IID_INimboGAConnection,
+                                         conn.put_void()));
+        ASSERT_EQ(S_OK, conn->Connect(CBstr(std::wstring(kHost)).get(), CBstr(std::wstring(L"LAB\\admin")).get(),
+                                      CBstr(std::wstring(L"pw")).get()));
+        ASSERT_EQ(S_OK, conn->get_Installer(installer.put()));
+        ASSERT_EQ(S_OK, installer->get_PluginSpecificInfo(info.put()));
+        ASSERT_EQ(S_OK, info.QueryInterface(IID_INimboRemoteConsoleInstallInfo, package));
+        ASSERT_EQ(S_OK, package->AddAgentPckgFile(CBstr(std::wstring(probePath)).get(), probe.get()));
+        ASSERT_EQ(S_OK, package->put_AgentExecPath(probe.get()));
+        ASSERT_EQ(S_OK, installer->CollectGuestMetrics(metrics.put()));
+        ASSERT_EQ(S_OK, installer->Install()) << comtest::TakeErrorInfo().description;
+        ASSERT_EQ(S_OK, conn->get_Ctrl(dispatch.put()));
+        ASSERT_EQ(S_OK, dispatch.QueryInterface(IID_INimboRemoteConsoleCtrl, ctrl));
+        ASSERT_EQ(S_OK, ctrl->put_EvtSubscription(&sink));
+        ASSERT_EQ(S_OK, ctrl->Start(CBstr(std::wstring(L"--banner hello")).get(), nullptr));
+        for (const wchar_t* line : {L"err two\n", L"burst 3000000\n", L"exit 0\n"})
+            ASSERT_EQ(S_OK, ctrl->Send(CBstr(std::wstring(line)).get()));
+        sink.Calls();
+    }
+    CoUninitialize();
 
-    const std::vector<std::wstring> calls = sink.Calls();
+    const std::vector<std::wstring> calls = sink.Calls(0);
     ASSERT_GE(calls.size(), 3u);
     EXPECT_EQ(L"1 ", calls.front());
     EXPECT_EQ(L"3 (null) (polling)", calls.back());
-    std::wstring out, err;
+    std::wstring out, err, expected = L"hello\r\n";
     for (size_t i = 1; i + 1 < calls.size(); ++i)
     {
-        const std::wstring& call = calls[i];
-        ASSERT_TRUE(call.size() > 14 && call.compare(call.size() - 10, 10, L" (polling)") == 0 &&
-                    (call.compare(0, 4, L"out ") == 0 || call.compare(0, 4, L"err ") == 0)) << call;
+        const std::wstring& call = calls[i];   // "out <text> (polling)"
+        ASSERT_TRUE(call.size() > 14 && call.compare(call.size() - 10, 10, L" (polling)") == 0 && (call[0] == L'o' || call[0] == L'e'))
+            << call;
         (call[0] == L'o' ? out : err) += call.substr(4, call.size() - 14);
     }
+    for (unsigned long line = 0; expected.size() < 7 + kBurst; ++line)
+        expected += std::to_wstring(100000000 + line).substr(1) + L" " + std::wstring(53, wchar_t(L'A' + line % 26)) + L"\r\n";
+    expected.resize(7 + kBurst);
     EXPECT_EQ(L"two\r\n", err);
-    const std::wstring head = L"hello\r\none\r\n";
-    ASSERT_EQ(head.size() + kBurst, out.size());
-    ASSERT_EQ(head, out.substr(0, head.size()));
-    for (size_t line = 0, first = std::stoul(out.substr(head.size(), 8)); line * 64 < kBurst; ++line)
-    {
-        const std::wstring text = out.substr(head.size() + line * 64, 64);
-        ASSERT_EQ(first + line, std::stoul(text.substr(0, 8))) << line;
-        ASSERT_TRUE(text.size() < 64 || text.compare(62, 2, L"\r\n") == 0) << line;
-    }
-    conn.reset(), dispatch.reset(), ctrl.reset();
-    CoUninitialize();
+    EXPECT_TRUE(out == expected) << out.size() << " characters delivered, first difference at "
+                                 << std::mismatch(out.begin(), out.end(), expected.begin(), expected.end()).first - out.begin();
 }
 }
