@@ -316,8 +316,8 @@ extern "C" DWORD __cdecl NimboPluginStart(const SNimboPluginHost* host)
 
 extern "C" void __cdecl NimboPluginStop(void)
 {
-    // No procedure runs once the interface is gone; then every session's program is ended.
-    g_server.Stop();
+    // The programs end first: a call waiting for a program to read its input then returns at
+    // once, and stopping the interface, which waits for the calls in progress, is quick.
     std::map<void*, std::shared_ptr<CRcSession>> sessions;
     {
         CSessionsLock hold;
@@ -327,6 +327,7 @@ extern "C" void __cdecl NimboPluginStop(void)
     for (auto& entry : sessions)
         entry.second->Close();
     sessions.clear();
+    g_server.Stop();
     SafeLog(NIMBO_PLUGIN_LOG_INFO, L"Remote console plugin stopped.");
     g_host = nullptr;
 }
