@@ -1,6 +1,7 @@
 #include "agents/console/RcConsoleProcess.h"
 
 #include "agents/AgentError.h"
+#include "agents/console/RcLock.h"
 
 #include <algorithm>
 #include <vector>
@@ -15,7 +16,7 @@ const DWORD PipeBuffer = 64 * 1024;
 const DWORD EndGraceMs = 1000;
 
 // Our end of a pipe, opened for overlapped I/O, and the program's end, which becomes
-// inheritable only while the program is created (see CreateChild).
+// inheritable only while the program is created (see the constructor).
 void MakePipe(bool weRead, util::CFileHandle& ours, util::CFileHandle& theirs)
 {
     static LONG counter = 0;
@@ -44,25 +45,13 @@ util::CEventHandle MakeEvent(BOOL manualReset)
 // Handles become inheritable only under this lock, so that two consoles started at the same
 // time do not inherit each other's pipes (the program's end of a pipe would then stay open
 // after it ends, and its end would never be seen).
-CRITICAL_SECTION* CreationLock()
+CRITICAL_SECTION& CreationLock()
 {
     static CRITICAL_SECTION lock;
     static const bool initialised = (InitializeCriticalSection(&lock), true);
     (void)initialised;
-    return &lock;
+    return lock;
 }
-
-class CLockHold
-{
-public:
-    explicit CLockHold(CRITICAL_SECTION* lock) : m_lock(lock) { EnterCriticalSection(m_lock); }
-    ~CLockHold() { LeaveCriticalSection(m_lock); }
-    CLockHold(const CLockHold&) = delete;
-    CLockHold& operator=(const CLockHold&) = delete;
-
-private:
-    CRITICAL_SECTION* m_lock;
-};
 
 // Where the system allows it (Vista and later), the program inherits only its three pipe ends.
 // Otherwise it would inherit every inheritable handle of the agent, the RPC runtime's sockets
@@ -205,7 +194,7 @@ CRcConsoleProcess::CRcConsoleProcess(const std::wstring& image, const std::wstri
         PROCESS_INFORMATION process{};
         std::wstring mutableLine = commandLine;
         {
-            CLockHold hold(CreationLock());
+            CRcLockHold hold(CreationLock());
             for (HANDLE h : inherited)
                 SetHandleInformation(h, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
             const BOOL created = CreateProcessW(image.c_str(), &mutableLine[0], nullptr, nullptr, TRUE, flags, nullptr,
@@ -250,7 +239,7 @@ CRcConsoleProcess::~CRcConsoleProcess()
 
 void CRcConsoleProcess::Stop() noexcept
 {
-    CLockHold hold(&m_stopLock);
+    CRcLockHold hold(m_stopLock);
     if (!m_pump)
         return;
     if (WaitForSingleObject(m_process.get(), 0) == WAIT_TIMEOUT && TerminateProcess(m_process.get(), ERROR_PROCESS_ABORTED))
@@ -270,7 +259,7 @@ void CRcConsoleProcess::Stop() noexcept
 
 void CRcConsoleProcess::Send(const std::string& bytes)
 {
-    CLockHold hold(&m_inputLock);
+    CRcLockHold hold(m_inputLock);
     size_t done = 0;
     while (done < bytes.size())
     {
@@ -301,7 +290,7 @@ void CRcConsoleProcess::Send(const std::string& bytes)
 
 void CRcConsoleProcess::Take(SRcConsoleTake& take)
 {
-    CLockHold hold(&m_lock);
+    CRcLockHold hold(m_lock);
     take.out.swap(m_out->text);
     take.err.swap(m_err->text);
     m_out->text.clear();
@@ -319,7 +308,7 @@ void CRcConsoleProcess::Failed(const std::wstring& what, DWORD error)
     const CAgentError failure(EAgentExit::Ok, what, error);
     const std::wstring text = failure.Describe();
     m_log(NIMBO_PLUGIN_LOG_WARNING, L"Console process " + std::to_wstring(m_id) + L": " + text);
-    CLockHold hold(&m_lock);
+    CRcLockHold hold(m_lock);
     if (m_errorCode == 0)   // the first error is the one worth reporting
     {
         m_errorCode = static_cast<DWORD>(RcStatusOf(error));
@@ -343,7 +332,7 @@ DWORD WINAPI CRcConsoleProcess::PumpThread(void* self)
         for (SStream* stream : {process.m_out.get(), process.m_err.get()})
             if (stream->pending)
                 WaitForSingleObject(stream->event.get(), INFINITE);
-        CLockHold hold(&process.m_lock);
+        CRcLockHold hold(process.m_lock);
         process.m_ended = true;
         process.m_errorCode = static_cast<DWORD>(E_OUTOFMEMORY);
     }
@@ -388,7 +377,7 @@ void CRcConsoleProcess::Complete(SStream& stream)
     const size_t cut = stream.open ? CompleteUtf8Prefix(stream.partial) : stream.partial.size();
     std::wstring text = Decode(stream.partial.data(), cut);
     stream.partial.erase(0, cut);
-    CLockHold hold(&m_lock);
+    CRcLockHold hold(m_lock);
     stream.text += text;
 }
 
@@ -405,7 +394,7 @@ void CRcConsoleProcess::Pump()
                 continue;
             size_t kept;
             {
-                CLockHold hold(&m_lock);
+                CRcLockHold hold(m_lock);
                 kept = stream->text.size();
             }
             if (kept >= StreamLimit)
@@ -464,7 +453,7 @@ void CRcConsoleProcess::Pump()
     GetExitCodeProcess(m_process.get(), &exitCode);
     m_log(NIMBO_PLUGIN_LOG_INFO,
           L"Console process " + std::to_wstring(m_id) + L" has ended with exit code " + std::to_wstring(exitCode) + L".");
-    CLockHold hold(&m_lock);
+    CRcLockHold hold(m_lock);
     m_ended = true;
 }
 }

@@ -1,21 +1,11 @@
 #include "agents/console/RcSession.h"
 
+#include "agents/console/RcLock.h"
+
 namespace agent
 {
 namespace
 {
-class CLockHold
-{
-public:
-    explicit CLockHold(CRITICAL_SECTION& lock) : m_lock(lock) { EnterCriticalSection(&m_lock); }
-    ~CLockHold() { LeaveCriticalSection(&m_lock); }
-    CLockHold(const CLockHold&) = delete;
-    CLockHold& operator=(const CLockHold&) = delete;
-
-private:
-    CRITICAL_SECTION& m_lock;
-};
-
 // Console programs read bytes; UTF-8 keeps every character the client can send.
 std::string Encode(const std::wstring& text)
 {
@@ -64,7 +54,7 @@ HRESULT CRcSession::Fail(const CAgentError& error) noexcept
     {
         const std::wstring text = error.Describe();
         m_log(NIMBO_PLUGIN_LOG_WARNING, L"Console session: " + text);
-        CLockHold hold(m_lock);
+        CRcLockHold hold(m_lock);
         m_lastError = code;
         m_lastErrorText = text;
     }
@@ -76,7 +66,7 @@ HRESULT CRcSession::Fail(const CAgentError& error) noexcept
 
 std::shared_ptr<CRcConsoleProcess> CRcSession::Console()
 {
-    CLockHold hold(m_lock);
+    CRcLockHold hold(m_lock);
     if (!m_console)
         throw CAgentError(EAgentExit::Ok, L"No console has been started in this session.", static_cast<DWORD>(NoConsole));
     return m_console;
@@ -87,7 +77,7 @@ HRESULT CRcSession::Start(const std::wstring& arguments, DWORD& processId) noexc
     processId = 0;
     try
     {
-        CLockHold hold(m_lock);
+        CRcLockHold hold(m_lock);
         if (m_closed || m_console)
             throw CAgentError(EAgentExit::Ok, L"This session has already started its console.",
                               static_cast<DWORD>(NoConsole));
@@ -134,7 +124,7 @@ HRESULT CRcSession::QueryStatus(SRcConsoleTake& take) noexcept
     try
     {
         Console()->Take(take);
-        CLockHold hold(m_lock);
+        CRcLockHold hold(m_lock);
         if (m_upgradeNotice && take.errorCode == 0)
         {
             m_upgradeNotice = false;
@@ -155,7 +145,7 @@ HRESULT CRcSession::QueryStatus(SRcConsoleTake& take) noexcept
 
 void CRcSession::LastError(HRESULT& code, std::wstring& text) noexcept
 {
-    CLockHold hold(m_lock);
+    CRcLockHold hold(m_lock);
     code = m_lastError;
     try
     {
@@ -169,7 +159,7 @@ void CRcSession::LastError(HRESULT& code, std::wstring& text) noexcept
 
 void CRcSession::NotifyUpgrade() noexcept
 {
-    CLockHold hold(m_lock);
+    CRcLockHold hold(m_lock);
     m_upgradeNotice = true;
 }
 
@@ -177,7 +167,7 @@ void CRcSession::Close() noexcept
 {
     std::shared_ptr<CRcConsoleProcess> console;
     {
-        CLockHold hold(m_lock);
+        CRcLockHold hold(m_lock);
         m_closed = true;
         console.swap(m_console);
     }

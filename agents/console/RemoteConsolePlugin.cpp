@@ -6,6 +6,7 @@
 
 #include "agents/PluginApi.h"
 #include "agents/RpcServerHost.h"
+#include "agents/console/RcLock.h"
 #include "agents/console/RcSession.h"
 #include "agents/console/RcSettings.h"
 #include "console/RcAgentConfigFormat.h"
@@ -33,15 +34,6 @@ CRITICAL_SECTION g_sessionsLock;
 std::map<void*, std::shared_ptr<CRcSession>> g_sessions;
 bool g_serving = false;   // under g_sessionsLock: no new session once stopping
 
-class CSessionsLock
-{
-public:
-    CSessionsLock() { EnterCriticalSection(&g_sessionsLock); }
-    ~CSessionsLock() { LeaveCriticalSection(&g_sessionsLock); }
-    CSessionsLock(const CSessionsLock&) = delete;
-    CSessionsLock& operator=(const CSessionsLock&) = delete;
-};
-
 void Log(DWORD level, const std::wstring& text)
 {
     const SNimboPluginHost* host = g_host;
@@ -62,14 +54,14 @@ void SafeLog(DWORD level, const std::wstring& text) noexcept
 
 std::shared_ptr<CRcSession> FindSession(void* handle)
 {
-    CSessionsLock hold;
+    agent::CRcLockHold hold(g_sessionsLock);
     auto it = g_sessions.find(handle);
     return it == g_sessions.end() ? nullptr : it->second;
 }
 
 std::shared_ptr<CRcSession> RemoveSession(void* handle)
 {
-    CSessionsLock hold;
+    agent::CRcLockHold hold(g_sessionsLock);
     auto it = g_sessions.find(handle);
     if (it == g_sessions.end())
         return nullptr;
@@ -148,7 +140,7 @@ extern "C" LONG RcConnect(handle_t, RC_SESSION* phSession)
         auto session = std::make_shared<CRcSession>(g_settings, g_host->agentFolder, &SafeLog);
         size_t open = 0;
         {
-            CSessionsLock hold;
+            agent::CRcLockHold hold(g_sessionsLock);
             if (!g_serving)
                 return RPC_S_SERVER_TOO_BUSY;
             g_sessions[session.get()] = session;
@@ -232,7 +224,7 @@ extern "C" LONG RcPreUpgradeNotify(handle_t, wchar_t*, LONG* pAttached)
     // notifier's own session is not counted as attached.
     size_t open = 0;
     {
-        CSessionsLock hold;
+        agent::CRcLockHold hold(g_sessionsLock);
         for (auto& entry : g_sessions)
             entry.second->NotifyUpgrade();
         open = g_sessions.size();
@@ -288,13 +280,13 @@ extern "C" DWORD __cdecl NimboPluginStart(const SNimboPluginHost* host)
                                        std::to_wstring(g_settings.compatibility.size()) +
                                        L" compatible version(s), console program [" + g_settings.relativePath + L"].");
         {
-            CSessionsLock hold;
+            agent::CRcLockHold hold(g_sessionsLock);
             g_serving = true;
         }
         const RPC_STATUS status = g_server.Start(RemoteConsoleRpc_v1_0_s_ifspec, *host);
         if (status != RPC_S_OK)
         {
-            CSessionsLock hold;
+            agent::CRcLockHold hold(g_sessionsLock);
             g_serving = false;
             g_host = nullptr;
             return status;
@@ -316,17 +308,18 @@ extern "C" DWORD __cdecl NimboPluginStart(const SNimboPluginHost* host)
 
 extern "C" void __cdecl NimboPluginStop(void)
 {
-    // No procedure runs once the interface is gone; then every session's program is ended.
-    g_server.Stop();
+    // The programs end first: a call waiting for a program to read its input then returns at
+    // once, and stopping the interface, which waits for the calls in progress, is quick.
     std::map<void*, std::shared_ptr<CRcSession>> sessions;
     {
-        CSessionsLock hold;
+        agent::CRcLockHold hold(g_sessionsLock);
         g_serving = false;
         sessions.swap(g_sessions);
     }
     for (auto& entry : sessions)
         entry.second->Close();
     sessions.clear();
+    g_server.Stop();
     SafeLog(NIMBO_PLUGIN_LOG_INFO, L"Remote console plugin stopped.");
     g_host = nullptr;
 }
