@@ -9,7 +9,7 @@ fail=0
 bad() { echo "FAIL: $*"; fail=1; }
 
 if [ "$arch" = i686 ]; then
-    files="NimboGuestAgent_X86.exe NimboVssSupportXP_X86.dll NimboVssSupport2003_X86.dll"
+    files="NimboGuestAgent_X86.exe NimboVssSupportXP_X86.dll NimboVssSupport2003_X86.dll NimboRemoteConsole_X86.dll"
 else
     files="NimboGuestAgent_X64.exe NimboVssSupport2003_X64.dll"
 fi
