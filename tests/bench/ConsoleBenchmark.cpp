@@ -232,6 +232,11 @@ int Run(const std::wstring& testDll, const std::wstring& probe, const std::wstri
         std::printf("the console did not close\n");
     const bool ok = closed && endState == ENimboRemoteConsoleClosed && delivered == written && order.Ok();
     hold.unlock();
+    std::fflush(stdout);
+    // A console that never closed may have its polling thread stuck in a call to the agent;
+    // releasing the control object would wait for that thread for ever.
+    if (!closed)
+        TerminateProcess(GetCurrentProcess(), 1);
 
     ctrl.reset();
     ctrlDispatch.reset();
