@@ -197,8 +197,10 @@ int Run(const wchar_t* host, const wchar_t* login, const wchar_t* password, cons
         ResetEvent(watch.outputSeen);
         if (!Succeeded(L"Send", ctrl->Send(bCommand)))
             break;
-        // Output comes with the next polls (every 1.5 s); give the command time to answer.
-        WaitForSingleObject(watch.outputSeen, 15000);
+        // Output comes with the next polls (every 1.5 s); give the command time to answer,
+        // unless the console has ended already.
+        const HANDLE answered[] = {watch.outputSeen, watch.ended};
+        WaitForMultipleObjects(2, answered, FALSE, 15000);
         {
             std::lock_guard<std::mutex> hold(g_print);
             wprintf(L"  [+%.1f s] sending: exit\n", (GetTickCount() - watch.start) / 1000.0);
