@@ -288,14 +288,32 @@ void CRcConsoleProcess::Send(const std::string& bytes)
     }
 }
 
+namespace
+{
+// Moves up to `limit` code units from the front of `text` to `taken`, never half a surrogate pair.
+void TakeFront(std::wstring& text, std::wstring& taken, size_t limit)
+{
+    if (text.size() <= limit)
+    {
+        taken.swap(text);
+        text.clear();
+        return;
+    }
+    if (text[limit - 1] >= 0xD800 && text[limit - 1] <= 0xDBFF)
+        --limit;
+    taken.assign(text, 0, limit);
+    text.erase(0, limit);
+}
+}
+
 void CRcConsoleProcess::Take(SRcConsoleTake& take)
 {
     CRcLockHold hold(m_lock);
-    take.out.swap(m_out->text);
-    take.err.swap(m_err->text);
-    m_out->text.clear();
-    m_err->text.clear();
-    take.ended = m_ended;
+    // Both streams together stay within the limit; one alone may use all of it.
+    const bool both = !m_out->text.empty() && !m_err->text.empty();
+    TakeFront(m_out->text, take.out, both ? TakeLimit / 2 : TakeLimit);
+    TakeFront(m_err->text, take.err, both ? TakeLimit / 2 : TakeLimit);
+    take.ended = m_ended && m_out->text.empty() && m_err->text.empty();
     take.errorCode = m_errorCode;
     take.errorText.swap(m_errorText);
     m_errorCode = 0;

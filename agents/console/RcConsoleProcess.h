@@ -5,7 +5,9 @@
 //
 // Bound on memory when nobody polls: each stream keeps at most StreamLimit code units. A full
 // stream is simply not read any further, so the program blocks in its next write until a query
-// makes room: output is delayed, never dropped.
+// makes room: output is delayed, never dropped. One query takes at most TakeLimit code units of
+// both streams together, the rest stays for the next: a status answer of many megabytes would
+// stall some RPC transports (Wine's sends large answers unreliably), and a client polls often.
 
 #include "agents/PluginApi.h"
 #include "foundation/Handle.h"
@@ -30,7 +32,7 @@ struct SRcConsoleTake
 {
     std::wstring out;
     std::wstring err;
-    bool ended = false;        // the process has ended and all of its output is in out/err
+    bool ended = false;        // the process has ended and the last of its output is in out/err
     DWORD errorCode = 0;       // an HRESULT, 0 when nothing went wrong; handed out once
     std::wstring errorText;
 };
@@ -39,6 +41,7 @@ class CRcConsoleProcess
 {
 public:
     static const size_t StreamLimit = 4 * 1024 * 1024;
+    static const size_t TakeLimit = 1024 * 1024;
 
     // Runs `image` with `commandLine` (which starts with the quoted image) in `workingDir`.
     // Throws CAgentError with the system's error when the program cannot be started.
@@ -54,7 +57,7 @@ public:
     // has closed its input or does not read it within InputTimeoutMs.
     void Send(const std::string& bytes);
 
-    // Moves out what was read since the previous call.
+    // Moves out what was read since the previous call, up to TakeLimit code units in all.
     void Take(SRcConsoleTake& take);
 
     // Ends the program if it still runs and waits for the pump thread. Safe to call again, and
