@@ -18,39 +18,13 @@
 #include <string>
 
 #include "ConsoleEventSink.h"
+#include "ExampleSupport.h"
 #include "NimboGuestAgentCtrl.h"
 
 namespace
 {
-std::mutex g_print;  // events arrive on the polling thread while the main thread prints too
-
-// Prints a failed call with the library's error description; true when the call succeeded.
-bool Succeeded(const wchar_t* what, HRESULT hr)
-{
-    if (SUCCEEDED(hr))
-        return true;
-    std::wstring description;
-    IErrorInfo* info = nullptr;
-    if (GetErrorInfo(0, &info) == S_OK && info)
-    {
-        BSTR text = nullptr;
-        if (SUCCEEDED(info->GetDescription(&text)) && text)
-            description = text;
-        SysFreeString(text);
-        info->Release();
-    }
-    std::lock_guard<std::mutex> hold(g_print);
-    wprintf(L"  %ls failed with 0x%08lX:\n    %ls\n", what, static_cast<unsigned long>(hr), description.c_str());
-    return false;
-}
-
-template <class T>
-void Release(T*& p)
-{
-    if (p)
-        p->Release();
-    p = nullptr;
-}
+using example::Release;
+using example::Succeeded;
 
 const wchar_t* StateName(ENimboRemoteConsoleChannelState state)
 {
@@ -84,7 +58,7 @@ struct SConsoleWatch
     // may be split between two events: output comes in whatever pieces each poll collected.
     void Print(const wchar_t* stream, const wchar_t* text, UINT length)
     {
-        std::lock_guard<std::mutex> hold(g_print);
+        std::lock_guard<std::mutex> hold(example::PrintLock());
         wprintf(L"  [+%.1f s] %ls, %u characters:\n", (GetTickCount() - start) / 1000.0, stream, length);
         std::wstring rest(text, length);
         while (!rest.empty())
@@ -122,7 +96,7 @@ int Run(const wchar_t* host, const wchar_t* login, const wchar_t* password, cons
         [&watch](const wchar_t* text, UINT length) { watch.Print(L"error output", text, length); },
         [&watch](ENimboRemoteConsoleChannelState state, const wchar_t* data) {
             {
-                std::lock_guard<std::mutex> hold(g_print);
+                std::lock_guard<std::mutex> hold(example::PrintLock());
                 wprintf(L"  [+%.1f s] channel state: %ls (%d)%ls%ls\n", (GetTickCount() - watch.start) / 1000.0,
                         StateName(state), static_cast<int>(state), *data ? L": " : L"", data);
                 fflush(stdout);
@@ -190,7 +164,7 @@ int Run(const wchar_t* host, const wchar_t* login, const wchar_t* password, cons
         if (!Succeeded(L"Start", ctrl->Start(bArguments, &pid)))
             break;
         {
-            std::lock_guard<std::mutex> hold(g_print);
+            std::lock_guard<std::mutex> hold(example::PrintLock());
             wprintf(L"  started %ls on the guest, process %d; sending: %ls\n", fileName.c_str(), pid, command.c_str());
             fflush(stdout);
         }
@@ -202,7 +176,7 @@ int Run(const wchar_t* host, const wchar_t* login, const wchar_t* password, cons
         const HANDLE answered[] = {watch.outputSeen, watch.ended};
         WaitForMultipleObjects(2, answered, FALSE, 15000);
         {
-            std::lock_guard<std::mutex> hold(g_print);
+            std::lock_guard<std::mutex> hold(example::PrintLock());
             wprintf(L"  [+%.1f s] sending: exit\n", (GetTickCount() - watch.start) / 1000.0);
             fflush(stdout);
         }

@@ -14,42 +14,19 @@
 #include <fstream>
 #include <string>
 
+#include "ExampleSupport.h"
 #include "NimboGuestAgentCtrl.h"
 
 namespace
 {
+using example::Release;
+using example::Succeeded;
+
 const wchar_t* const kStates[] = {L"none", L"preparing", L"error", L"frozen"};
 
 const wchar_t* StateName(ENimboVssFreezeState state)
 {
     return state >= 0 && state <= 3 ? kStates[state] : L"(unknown)";
-}
-
-// Prints a failed call with the library's error description; true when the call succeeded.
-bool Succeeded(const wchar_t* what, HRESULT hr)
-{
-    if (SUCCEEDED(hr))
-        return true;
-    std::wstring description;
-    IErrorInfo* info = nullptr;
-    if (GetErrorInfo(0, &info) == S_OK && info)
-    {
-        BSTR text = nullptr;
-        if (SUCCEEDED(info->GetDescription(&text)) && text)
-            description = text;
-        SysFreeString(text);
-        info->Release();
-    }
-    wprintf(L"  %ls failed with 0x%08lX:\n    %ls\n", what, static_cast<unsigned long>(hr), description.c_str());
-    return false;
-}
-
-template <class T>
-void Release(T*& p)
-{
-    if (p)
-        p->Release();
-    p = nullptr;
 }
 
 // The binding the library found in the endpoint map: its trace line "Found binding handle: [..]."
