@@ -22,28 +22,43 @@ void LogConsoleText(util::CLog& log, UINT tagId, const std::wstring& machineName
 
 CRcConsolePoller::CRcConsolePoller(std::wstring machineName, std::shared_ptr<CRcRpcClientSlot> rpcClientSlot,
                                    util::CComPtr<INimboRemoteConsoleEvt> subscriber, std::shared_ptr<util::CLog> log)
-    : m_rpcClientSlot(std::move(rpcClientSlot)),
-      m_subscriber(std::move(subscriber)),
-      m_stopEvent(std::make_shared<util::CTerminationEvent>()),
-      m_log(std::move(log)),
-      m_machineName(std::move(machineName))
+    : m_state(std::make_shared<SState>())
 {
-    // Last: the thread reads every other field.
-    m_thread = std::make_shared<util::CThread>(&CRcConsolePoller::ThreadRoutine, this);
+    m_state->rpcClientSlot = std::move(rpcClientSlot);
+    m_state->subscriber = std::move(subscriber);
+    m_state->stopEvent = std::make_shared<util::CTerminationEvent>();
+    m_state->log = std::move(log);
+    m_state->machineName = std::move(machineName);
+    // Last: the thread reads the whole state. Its reference is handed over with the context.
+    auto context = std::make_unique<std::shared_ptr<SState>>(m_state);
+    m_thread = std::make_shared<util::CThread>(&CRcConsolePoller::ThreadRoutine, context.get());
+    context.release();
 }
 
 CRcConsolePoller::~CRcConsolePoller()
 {
+    SState& state = *m_state;
     try
     {
-        util::CTraceScope scope(*m_log, 234, m_machineName);
-        m_stopEvent->Signal();
-        m_thread->Join(INFINITE);
+        util::CTraceScope scope(*state.log, 234, state.machineName);
+        state.stopEvent->Signal();
+        if (GetCurrentThreadId() == m_thread->Id())
+        {
+            // Released from inside a subscriber call on the polling thread, which cannot wait
+            // for itself: it ends on its own after that call, holding the library until then.
+            GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                               reinterpret_cast<LPCWSTR>(&CRcConsolePoller::ThreadRoutine), &state.pinnedModule);
+            m_thread->Detach();
+        }
+        else
+        {
+            m_thread->Join(INFINITE);
+        }
         scope.Ok();
     }
     catch (const CExc& e)
     {
-        m_log->Error(e, 235, m_machineName);
+        state.log->Error(e, 235, state.machineName);
     }
 }
 
@@ -51,97 +66,103 @@ DWORD WINAPI CRcConsolePoller::ThreadRoutine(void* context)
 {
     if (!context)
         return static_cast<DWORD>(-1);
-    static_cast<CRcConsolePoller*>(context)->Poll();
+    std::shared_ptr<SState> state = std::move(*static_cast<std::shared_ptr<SState>*>(context));
+    delete static_cast<std::shared_ptr<SState>*>(context);
+    Poll(*state);
+    const HMODULE pinned = state->pinnedModule;
+    state.reset();
+    if (pinned)
+        FreeLibraryAndExitThread(pinned, 0);
     return 0;
 }
 
-void CRcConsolePoller::Poll() noexcept
+void CRcConsolePoller::Poll(SState& state) noexcept
 {
     try
     {
-        m_log->Info(196, m_machineName);
+        state.log->Info(196, state.machineName);
         SRcConsoleStatus status;
         for (;;)
         {
-            m_stopEvent->CheckTermination(kPollIntervalMs);
+            state.stopEvent->CheckTermination(kPollIntervalMs);
             // Our own reference for this poll: a Disconnect or the channel's end meanwhile only
             // empties the slot, and the session closes when the poll is over.
-            std::shared_ptr<CRcRpcClient> client = m_rpcClientSlot->Get();
+            std::shared_ptr<CRcRpcClient> client = state.rpcClientSlot->Get();
             if (!client)
                 throw CExc(MsgText(178), E_FAIL);
             client->QueryStatus(status);
-            ProcessStatus(status);
+            ProcessStatus(state, status);
             if (status.stopped)
                 break;
         }
-        m_log->Info(198);
-        m_log->Info(197, m_machineName);
+        state.log->Info(198);
+        state.log->Info(197, state.machineName);
     }
     catch (const STermExc&)
     {
-        ReportChannelError(CExc(MsgText(192, m_machineName), E_FAIL));
+        ReportChannelError(state, CExc(MsgText(192, state.machineName), E_FAIL));
     }
     catch (const CExc& e)
     {
-        ReportChannelError(e);
+        ReportChannelError(state, e);
     }
     catch (const std::bad_alloc&)
     {
-        ReportChannelError(CComExc(E_OUTOFMEMORY));
+        ReportChannelError(state, CComExc(E_OUTOFMEMORY));
     }
 }
 
-void CRcConsolePoller::ProcessStatus(const SRcConsoleStatus& status)
+void CRcConsolePoller::ProcessStatus(SState& state, const SRcConsoleStatus& status)
 {
     if (!status.outText.empty())
     {
-        LogConsoleText(*m_log, 199, m_machineName, status.outText);
-        if (m_subscriber)
+        LogConsoleText(*state.log, 199, state.machineName, status.outText);
+        if (state.subscriber)
         {
             util::CBstr text(status.outText);
-            m_subscriber->OnStdOutput(text.get());
+            state.subscriber->OnStdOutput(text.get());
         }
     }
     if (!status.errText.empty())
     {
-        LogConsoleText(*m_log, 200, m_machineName, status.errText);
-        if (m_subscriber)
+        LogConsoleText(*state.log, 200, state.machineName, status.errText);
+        if (state.subscriber)
         {
             util::CBstr text(status.errText);
-            m_subscriber->OnStdError(text.get());
+            state.subscriber->OnStdError(text.get());
         }
     }
     if (status.error)
     {
         // What came before the error in this poll has been delivered; the error ends the loop
         // and reaches the subscriber instead of the close.
-        m_log->Warning(*status.error, 201, m_machineName);
+        state.log->Warning(*status.error, 201, state.machineName);
         throw CExc(status.error->GetFullText(), status.error->GetHResult());
     }
     if (status.stopped)
     {
-        m_log->Info(236, m_machineName);
-        if (m_subscriber)
-            m_subscriber->OnChannelStateChanged(ENimboRemoteConsoleClosed, nullptr);
+        state.log->Info(236, state.machineName);
+        if (state.subscriber)
+            state.subscriber->OnChannelStateChanged(ENimboRemoteConsoleClosed, nullptr);
     }
 }
 
-void CRcConsolePoller::ReportChannelError(const CExc& e) noexcept
+void CRcConsolePoller::ReportChannelError(SState& state, const CExc& e) noexcept
 {
     try
     {
-        util::CInfoScope scope(*m_log, 193, m_machineName);
-        m_log->Warning(e, 195, m_machineName);
-        if (m_subscriber)
+        util::CInfoScope scope(*state.log, 193, state.machineName);
+        state.log->Warning(e, 195, state.machineName);
+        if (state.subscriber)
         {
             util::CBstr text(e.GetFullText());
-            m_subscriber->OnChannelStateChanged(ENimboRemoteConsoleError, text.get());
+            state.subscriber->OnChannelStateChanged(ENimboRemoteConsoleError, text.get());
         }
         scope.Ok();
     }
     catch (const CExc& failure)
     {
-        m_log->Error(failure, 194, m_machineName);
+        state.log->Error(failure, 194, state.machineName);
     }
     catch (const std::bad_alloc&)
     {

@@ -34,17 +34,28 @@ public:
     CRcConsolePoller& operator=(const CRcConsolePoller&) = delete;
 
 private:
-    static DWORD WINAPI ThreadRoutine(void* context);
-    void Poll() noexcept;
-    void ProcessStatus(const SRcConsoleStatus& status);
-    void ReportChannelError(const CExc& e) noexcept;
+    // What the thread works with. The thread holds a reference of its own, so a subscriber may
+    // release the last control object from inside one of its calls: the poller then goes while
+    // its thread finishes the poll on this state (see the destructor).
+    struct SState
+    {
+        std::shared_ptr<CRcRpcClientSlot> rpcClientSlot;
+        util::CComPtr<INimboRemoteConsoleEvt> subscriber;
+        std::shared_ptr<util::CTerminationEvent> stopEvent;
+        std::shared_ptr<util::CLog> log;
+        std::wstring machineName;
+        // Set when the poller went on its own thread: the thread then leaves through
+        // FreeLibraryAndExitThread, so the library cannot be unloaded under its last steps.
+        HMODULE pinnedModule = nullptr;
+    };
 
-    std::shared_ptr<CRcRpcClientSlot> m_rpcClientSlot;
-    util::CComPtr<INimboRemoteConsoleEvt> m_subscriber;
+    static DWORD WINAPI ThreadRoutine(void* context);
+    static void Poll(SState& state) noexcept;
+    static void ProcessStatus(SState& state, const SRcConsoleStatus& status);
+    static void ReportChannelError(SState& state, const CExc& e) noexcept;
+
+    std::shared_ptr<SState> m_state;
     std::shared_ptr<util::CThread> m_thread;
-    std::shared_ptr<util::CTerminationEvent> m_stopEvent;
-    std::shared_ptr<util::CLog> m_log;
-    std::wstring m_machineName;
 };
 
 // Console text in the log, at trace level only: the tag line (message `tagId` naming the

@@ -38,7 +38,8 @@ CThread::CThread(LPTHREAD_START_ROUTINE routine, void* context)
 
 CThread::~CThread()
 {
-    WaitForSingleObject(m_thread.get(), INFINITE);
+    if (m_thread)
+        WaitForSingleObject(m_thread.get(), INFINITE);
 }
 
 bool CThread::Join(DWORD timeoutMs)

@@ -67,6 +67,9 @@ public:
 
     // True when the thread has ended within the timeout.
     bool Join(DWORD timeoutMs);
+    // Lets the thread run on without this object (closes the handle); destroying the object
+    // then waits for nothing. For a thread that must let go of itself.
+    void Detach() noexcept { m_thread.reset(); }
 
     HANDLE Handle() const noexcept { return m_thread.get(); }
     DWORD Id() const noexcept { return m_id; }

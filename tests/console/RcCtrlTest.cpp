@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <mutex>
 
 #include "NimboGuestAgentCtrl.h"
@@ -60,8 +61,14 @@ public:
     STDMETHODIMP OnStdError(BSTR text) override { return Record(L"err ", text); }
     STDMETHODIMP OnChannelStateChanged(ENimboRemoteConsoleChannelState state, BSTR text) override
     {
-        return Record(std::to_wstring(state) + L" ", text);
+        Record(std::to_wstring(state) + L" ", text);
+        if (state != ENimboRemoteConsoleReady && onEnd)
+            onEnd();
+        return S_OK;
     }
+
+    // Called on the Closed or Error event's thread after it was recorded.
+    std::function<void()> onEnd;
 
     // The calls so far, once an Error or a Closed has come or `seconds` have passed.
     std::vector<std::wstring> Calls(int seconds = 60)
@@ -97,13 +104,14 @@ bool Contains(const std::vector<std::wstring>& lines, const std::vector<std::wst
     return std::search(lines.begin(), lines.end(), run.begin(), run.end()) != lines.end();
 }
 
-enum EEnd { ByPolls, ByDisconnect, ByRelease };
+enum EEnd { ByPolls, ByDisconnect, ByRelease, ByReleaseInEvent };
 
 // What one poll delivers, in the order output, error output, then an error or the close, on the
 // polling thread; an error in the same poll as the end replaces the Closed event, empty texts
 // deliver nothing. A Disconnect under a running console empties the client slot (178 at the
 // next poll); the release of the last control object stops the poller (192, before the release
-// returns). A console is started once, and takes no subscriber after its start, through any
+// returns), also when the subscriber releases it from inside the Closed event on the polling
+// thread (the poller must not wait for itself). A console is started once, and takes no subscriber after its start, through any
 // control object of its connection, also once it has ended.
 TEST(RcCtrl, DeliversEachPollInOrderAndEndsOnce)
 {
@@ -117,6 +125,8 @@ TEST(RcCtrl, DeliversEachPollInOrderAndEndsOnce)
          {MsgText(199, kHost), L"{", L"c", L"}", MsgText(201, kHost), L"Pipe broken.", MsgText(193, kHost)}},
         {{}, ByDisconnect, {L"1 ", L"2 " + MsgText(178) + L" (polling)"}, sent},
         {{}, ByRelease, {L"1 ", L"2 " + MsgText(192, kHost) + L" (polling)"}, sent},
+        {{{true, L"d", L"", nullptr}}, ByReleaseInEvent, {L"1 ", L"out d (polling)", L"3 (null) (polling)"},
+         {MsgText(198), MsgText(197, kHost)}},
     };
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
     for (const auto& c : cases)
@@ -138,7 +148,20 @@ TEST(RcCtrl, DeliversEachPollInOrderAndEndsOnce)
             slot->Set(nullptr);
         if (c.end == ByRelease)
             ctrl.reset(), other.reset();
+        util::CEventHandle released(CreateEventW(nullptr, TRUE, FALSE, nullptr)), pollingThread;
+        if (c.end == ByReleaseInEvent)
+            sink.onEnd = [&] {
+                DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), pollingThread.put(),
+                                SYNCHRONIZE, FALSE, 0);
+                ctrl.reset(), other.reset(), SetEvent(released.get());
+            };
         EXPECT_EQ(c.calls, sink.Calls(c.end == ByRelease ? 0 : 60));
+        if (c.end == ByReleaseInEvent)
+        {
+            // The release returns on the polling thread, which then ends by itself.
+            ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(released.get(), 60000));
+            ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(pollingThread.get(), 60000));
+        }
         if (other)
         {
             EXPECT_EQ(E_FAIL, other->Start(nullptr, nullptr));
