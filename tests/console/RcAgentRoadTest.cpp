@@ -7,7 +7,7 @@
 #include "console/RcInstallPolicy.h"
 #include "deploy/Installer.h"
 #include "tests/foundation/LogRecorder.h"
-#include "tests/sim/SimScm.h"
+#include "sim/SimScm.h"
 #include "tests/vss/VssAgentGuest.h"
 
 namespace

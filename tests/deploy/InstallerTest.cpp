@@ -8,7 +8,7 @@
 #include "remote/AdminShareConnection.h"
 #include "tests/deploy/DeployTestSupport.h"
 #include "tests/foundation/LogRecorder.h"
-#include "tests/sim/SimScm.h"
+#include "sim/SimScm.h"
 #include "vss/VssInstallPolicy.h"
 
 using namespace deploytest;

@@ -10,7 +10,7 @@
 #include "foundation/Exc.h"
 #include "remote/AdminShareConnection.h"
 #include "remote/RemoteTestSupport.h"
-#include "tests/sim/SimGuest.h"
+#include "sim/SimGuest.h"
 
 using namespace remote_test;
 using Texts = std::vector<std::wstring>;

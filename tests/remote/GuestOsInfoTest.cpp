@@ -3,7 +3,7 @@
 #include "remote/GuestOsInfo.h"
 
 #include "tests/remote/RemoteTestSupport.h"
-#include "tests/sim/SimRegistry.h"
+#include "sim/SimRegistry.h"
 
 using remote::CGuestOsInfo;
 using remote_test::CLineRecorder;

@@ -3,7 +3,7 @@
 #include "remote/RemoteScm.h"
 
 #include "tests/remote/RemoteTestSupport.h"
-#include "tests/sim/SimScm.h"
+#include "sim/SimScm.h"
 
 using remote::CRemoteScm;
 using remote_test::ExpectWin32Sentences;

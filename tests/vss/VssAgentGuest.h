@@ -15,7 +15,7 @@
 #include "remote/ScHandle.h"
 #include "tests/foundation/FilesTestSupport.h"
 #include "tests/remote/RemoteTestSupport.h"
-#include "tests/sim/SimScm.h"
+#include "sim/SimScm.h"
 
 namespace vsstest
 {

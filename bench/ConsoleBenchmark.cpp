@@ -18,7 +18,7 @@
 #include "examples/ConsoleEventSink.h"
 #include "foundation/ComTypes.h"
 #include "foundation/Exc.h"
-#include "tests/bench/BenchSupport.h"
+#include "bench/BenchSupport.h"
 
 namespace
 {

@@ -5,7 +5,7 @@
 //   Endpoint registered: interface {uuid} 1.0, binding [ncacn_ip_tcp:[49157]], annotation [Svc].
 //   Endpoint unregistered: interface {uuid} 1.0, binding [ncacn_ip_tcp:[49157]].
 // The registrations of a log's last run count while that process lives.
-#include "tests/sim/SimEndpoints.h"
+#include "sim/SimEndpoints.h"
 
 #include "foundation/Handle.h"
 

@@ -7,7 +7,7 @@
 // wrong type, an odd length or a missing terminating zero reaches the caller unchanged.
 #pragma once
 
-#include "tests/sim/SimGuest.h"
+#include "sim/SimGuest.h"
 
 #include <lm.h>
 

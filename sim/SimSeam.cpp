@@ -5,10 +5,10 @@
 // manager, the registry and the server information by SimScm and SimRegistry.
 #include "remote/PlatformSeam.h"
 
-#include "tests/sim/SimEndpoints.h"
-#include "tests/sim/SimGuest.h"
-#include "tests/sim/SimRegistry.h"
-#include "tests/sim/SimScm.h"
+#include "sim/SimEndpoints.h"
+#include "sim/SimGuest.h"
+#include "sim/SimRegistry.h"
+#include "sim/SimScm.h"
 
 #include <set>
 

@@ -17,7 +17,7 @@
 #include <objbase.h>
 
 #include "deploy/Installer.h"
-#include "tests/bench/BenchSupport.h"
+#include "bench/BenchSupport.h"
 #include "foundation/Exc.h"
 #include "foundation/FileSystem.h"
 #include "foundation/Log.h"

@@ -24,7 +24,7 @@
 #include "rpc/EpResolver.h"
 #include "rpc/RpcGuard.h"
 #include "rpc/RpcHandles.h"
-#include "tests/bench/BenchSupport.h"
+#include "bench/BenchSupport.h"
 #include "vss/VssInstallPolicy.h"
 #include "vss/VssPluginRpcClient.h"
 

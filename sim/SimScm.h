@@ -8,7 +8,7 @@
 // process. See docs/SimulatedGuests.md for the service keys and the launch.
 #pragma once
 
-#include "tests/sim/SimGuest.h"
+#include "sim/SimGuest.h"
 
 namespace sim {
 

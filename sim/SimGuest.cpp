@@ -1,5 +1,5 @@
 // The simulated guests: reading the description file and the per-process state.
-#include "tests/sim/SimGuest.h"
+#include "sim/SimGuest.h"
 
 #include <cwchar>
 #include <cwctype>

@@ -1,7 +1,7 @@
 // What the agents running on a simulated guest have registered in its endpoint map.
 #pragma once
 
-#include "tests/sim/SimGuest.h"
+#include "sim/SimGuest.h"
 
 namespace sim {
 

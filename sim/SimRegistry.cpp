@@ -1,5 +1,5 @@
 // The simulated guests' remote registry and server information.
-#include "tests/sim/SimRegistry.h"
+#include "sim/SimRegistry.h"
 
 #include <cstring>
 #include <set>

@@ -1,5 +1,5 @@
 // The simulated guests' service control managers.
-#include "tests/sim/SimScm.h"
+#include "sim/SimScm.h"
 
 #include "foundation/Handle.h"
 
