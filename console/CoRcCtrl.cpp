@@ -50,13 +50,8 @@ HRESULT CCoRcCtrl::put_EvtSubscription(INimboRemoteConsoleEvt* newVal) noexcept
 
 util::CComPtr<INimboRemoteConsoleCtrl> CreateRcCtrl(std::shared_ptr<CRcConsoleChannel> channel)
 {
-    comfw::CComObject<CCoRcCtrl>* object = nullptr;
-    const HRESULT hr = comfw::CreateObject(&object);
-    if (FAILED(hr))
-        throw CComExc(hr);
-    object->m_consoleChannel = std::move(channel);
-    util::CComPtr<INimboRemoteConsoleCtrl> ctrl;
-    ctrl.Attach(object);
-    return ctrl;
+    return comfw::MakeObject<INimboRemoteConsoleCtrl, CCoRcCtrl>([&](CCoRcCtrl& object) {
+        object.m_consoleChannel = std::move(channel);
+    });
 }
 }

@@ -95,14 +95,9 @@ util::CComPtr<INimboRemoteConsoleInstallInfo> CreateRcInstallInfo(std::shared_pt
 {
     try
     {
-        comfw::CComObject<CCoRcInstallInfo>* object = nullptr;
-        const HRESULT hr = comfw::CreateObject(&object);
-        if (FAILED(hr))
-            throw CComExc(hr);
-        object->m_rcInstall = std::move(rcInstall);
-        util::CComPtr<INimboRemoteConsoleInstallInfo> info;
-        info.Attach(object);
-        return info;
+        return comfw::MakeObject<INimboRemoteConsoleInstallInfo, CCoRcInstallInfo>([&](CCoRcInstallInfo& object) {
+            object.m_rcInstall = std::move(rcInstall);
+        });
     }
     catch (CExc& e)
     {

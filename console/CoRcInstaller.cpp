@@ -89,14 +89,9 @@ util::CComPtr<INimboGAInstaller> CreateRcInstaller(std::shared_ptr<CRcInstallCon
 {
     try
     {
-        comfw::CComObject<CCoRcInstaller>* object = nullptr;
-        const HRESULT hr = comfw::CreateObject(&object);
-        if (FAILED(hr))
-            throw CComExc(hr);
-        object->m_installContext = std::move(installContext);
-        util::CComPtr<INimboGAInstaller> installer;
-        installer.Attach(object);
-        return installer;
+        return comfw::MakeObject<INimboGAInstaller, CCoRcInstaller>([&](CCoRcInstaller& object) {
+            object.m_installContext = std::move(installContext);
+        });
     }
     catch (CExc& e)
     {

@@ -27,6 +27,7 @@
 //   ... set fields through `thing` ...
 //   hr = thing->QueryInterface(iid, ppv); thing->Release();
 //   // or in one go: comfw::CreateInstance<CCoThing>(iid, ppv, log);
+//   // a child handed out as an interface: comfw::MakeObject<INimboThing, CCoThing>([&](CCoThing& t) { ... });
 //   // aggregatable classes: comfw::CreateAggregatable<CCoThing>(outer, iid, ppv, args...);
 //
 // Rules:
@@ -42,6 +43,8 @@
 #include <new>
 #include <type_traits>
 #include <utility>
+#include "foundation/ComTypes.h"
+#include "foundation/Exc.h"
 #include "module/DllModule.h"
 #include "module/TypeInfoCache.h"
 
@@ -336,6 +339,22 @@ HRESULT CreateObject(CComObject<T>** object, Args&&... args)
     }
     *object = created;
     return S_OK;
+}
+
+// Creates a plain object of class T, lets `fill` set its fields, and hands it out as interface I
+// with the one reference it was made with: how a parent makes the child objects it hands out.
+// A failure raises a CComExc with the creation's HRESULT.
+template <class I, class T, class Fill>
+util::CComPtr<I> MakeObject(Fill&& fill)
+{
+    CComObject<T>* object = nullptr;
+    const HRESULT hr = CreateObject(&object);
+    if (FAILED(hr))
+        throw CComExc(hr);
+    util::CComPtr<I> result;
+    result.Attach(object);   // owns the reference from here on, also when `fill` throws
+    fill(static_cast<T&>(*object));
+    return result;
 }
 
 // Creates a plain object of class T and queries it for `iid`.

@@ -47,14 +47,9 @@ util::CComPtr<INimboGuestMetrics> CreateGuestMetrics(remote::CGuestOsInfoPtr osI
     // The members read through the reference without looking; an object without one must not exist.
     if (!osInfo)
         throw CComExc(E_POINTER);
-    comfw::CComObject<CCoGuestMetrics>* object = nullptr;
-    const HRESULT hr = comfw::CreateObject(&object);
-    if (FAILED(hr))
-        throw CComExc(hr);
-    object->m_osInfo = std::move(osInfo);
-    object->m_supported = supported;
-    util::CComPtr<INimboGuestMetrics> metrics;
-    metrics.Attach(object);
-    return metrics;
+    return comfw::MakeObject<INimboGuestMetrics, CCoGuestMetrics>([&](CCoGuestMetrics& object) {
+        object.m_osInfo = std::move(osInfo);
+        object.m_supported = supported;
+    });
 }
 }

@@ -74,14 +74,9 @@ HRESULT CNimboVssGACtrl::DoTest() noexcept
 util::CComPtr<INimboVssGACtrl> CreateNimboVssGACtrl(std::shared_ptr<CVssRpcClientSlot> rpcClientSlot,
                                                     std::shared_ptr<util::CLog> log)
 {
-    comfw::CComObject<CNimboVssGACtrl>* object = nullptr;
-    const HRESULT hr = comfw::CreateObject(&object);
-    if (FAILED(hr))
-        throw CComExc(hr);
-    object->m_rpcClientSlot = std::move(rpcClientSlot);
-    object->m_log = std::move(log);
-    util::CComPtr<INimboVssGACtrl> ctrl;
-    ctrl.Attach(object);
-    return ctrl;
+    return comfw::MakeObject<INimboVssGACtrl, CNimboVssGACtrl>([&](CNimboVssGACtrl& object) {
+        object.m_rpcClientSlot = std::move(rpcClientSlot);
+        object.m_log = std::move(log);
+    });
 }
 }

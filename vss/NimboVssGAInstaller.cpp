@@ -93,13 +93,8 @@ HRESULT CNimboVssGAInstaller::get_PluginSpecificInfo(IDispatch**) noexcept
 
 util::CComPtr<INimboGAInstaller> CreateNimboVssGAInstaller(std::shared_ptr<CInstallerSlot> installerSlot)
 {
-    comfw::CComObject<CNimboVssGAInstaller>* object = nullptr;
-    const HRESULT hr = comfw::CreateObject(&object);
-    if (FAILED(hr))
-        throw CComExc(hr);
-    object->m_installerSlot = std::move(installerSlot);
-    util::CComPtr<INimboGAInstaller> installer;
-    installer.Attach(object);
-    return installer;
+    return comfw::MakeObject<INimboGAInstaller, CNimboVssGAInstaller>([&](CNimboVssGAInstaller& object) {
+        object.m_installerSlot = std::move(installerSlot);
+    });
 }
 }

@@ -1,7 +1,6 @@
 #include "agents/console/RcConsoleProcess.h"
 
 #include "agents/AgentError.h"
-#include "agents/console/RcLock.h"
 
 #include <algorithm>
 #include <vector>
@@ -45,11 +44,9 @@ util::CEventHandle MakeEvent(BOOL manualReset)
 // Handles become inheritable only under this lock, so that two consoles started at the same
 // time do not inherit each other's pipes (the program's end of a pipe would then stay open
 // after it ends, and its end would never be seen).
-CRITICAL_SECTION& CreationLock()
+util::CCriticalSection& CreationLock()
 {
-    static CRITICAL_SECTION lock;
-    static const bool initialised = (InitializeCriticalSection(&lock), true);
-    (void)initialised;
+    static util::CCriticalSection lock;
     return lock;
 }
 
@@ -165,81 +162,65 @@ CRcConsoleProcess::CRcConsoleProcess(const std::wstring& image, const std::wstri
                                      const std::wstring& workingDir, PFN_RC_LOG log)
     : m_log(log), m_out(new SStream(L"output")), m_err(new SStream(L"error output"))
 {
-    InitializeCriticalSection(&m_lock);
-    InitializeCriticalSection(&m_inputLock);
-    InitializeCriticalSection(&m_stopLock);
-    try
+    util::CFileHandle childIn, childOut, childErr;
+    MakePipe(false, m_input, childIn);
+    MakePipe(true, m_out->pipe, childOut);
+    MakePipe(true, m_err->pipe, childErr);
+    m_inputDone = MakeEvent(TRUE);
+    m_out->event = MakeEvent(TRUE);
+    m_err->event = MakeEvent(TRUE);
+    m_stop = MakeEvent(TRUE);
+    m_room = MakeEvent(FALSE);
+
+    HANDLE inherited[3] = {childIn.get(), childOut.get(), childErr.get()};
+    CInheritOnly inheritOnly(inherited);
+    CInheritOnly::SStartupInfoEx startup{};
+    startup.info.cb = inheritOnly.List() ? sizeof(startup) : sizeof(startup.info);
+    startup.info.dwFlags = STARTF_USESTDHANDLES;
+    startup.info.hStdInput = childIn.get();
+    startup.info.hStdOutput = childOut.get();
+    startup.info.hStdError = childErr.get();
+    startup.attributes = inheritOnly.List();
+    // No window: the agent runs as a service, nobody would see it.
+    const DWORD flags = CREATE_NO_WINDOW | (inheritOnly.List() ? CInheritOnly::ExtendedStartupInfo : 0);
+    PROCESS_INFORMATION process{};
+    std::wstring mutableLine = commandLine;
     {
-        util::CFileHandle childIn, childOut, childErr;
-        MakePipe(false, m_input, childIn);
-        MakePipe(true, m_out->pipe, childOut);
-        MakePipe(true, m_err->pipe, childErr);
-        m_inputDone = MakeEvent(TRUE);
-        m_out->event = MakeEvent(TRUE);
-        m_err->event = MakeEvent(TRUE);
-        m_stop = MakeEvent(TRUE);
-        m_room = MakeEvent(FALSE);
-
-        HANDLE inherited[3] = {childIn.get(), childOut.get(), childErr.get()};
-        CInheritOnly inheritOnly(inherited);
-        CInheritOnly::SStartupInfoEx startup{};
-        startup.info.cb = inheritOnly.List() ? sizeof(startup) : sizeof(startup.info);
-        startup.info.dwFlags = STARTF_USESTDHANDLES;
-        startup.info.hStdInput = childIn.get();
-        startup.info.hStdOutput = childOut.get();
-        startup.info.hStdError = childErr.get();
-        startup.attributes = inheritOnly.List();
-        // No window: the agent runs as a service, nobody would see it.
-        const DWORD flags = CREATE_NO_WINDOW | (inheritOnly.List() ? CInheritOnly::ExtendedStartupInfo : 0);
-        PROCESS_INFORMATION process{};
-        std::wstring mutableLine = commandLine;
-        {
-            CRcLockHold hold(CreationLock());
-            for (HANDLE h : inherited)
-                SetHandleInformation(h, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
-            const BOOL created = CreateProcessW(image.c_str(), &mutableLine[0], nullptr, nullptr, TRUE, flags, nullptr,
-                                                workingDir.c_str(), &startup.info, &process);
-            const DWORD error = GetLastError();
-            childIn.reset();
-            childOut.reset();
-            childErr.reset();
-            if (!created)
-                throw CAgentError(EAgentExit::Ok,
-                                  L"The console program [" + image + L"] cannot be started in [" + workingDir + L"].",
-                                  error);
-        }
-        CloseHandle(process.hThread);
-        m_process.reset(process.hProcess);
-        m_id = process.dwProcessId;
-
-        m_pump.reset(CreateThread(nullptr, 0, &PumpThread, this, 0, nullptr));
-        if (!m_pump)
-        {
-            const DWORD error = GetLastError();
-            TerminateProcess(m_process.get(), ERROR_PROCESS_ABORTED);
-            throw CAgentError(EAgentExit::Ok, L"The console program's output cannot be read.", error);
-        }
+        util::CCriticalSection::CHold hold(CreationLock());
+        for (HANDLE h : inherited)
+            SetHandleInformation(h, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+        const BOOL created = CreateProcessW(image.c_str(), &mutableLine[0], nullptr, nullptr, TRUE, flags, nullptr,
+                                            workingDir.c_str(), &startup.info, &process);
+        const DWORD error = GetLastError();
+        childIn.reset();
+        childOut.reset();
+        childErr.reset();
+        if (!created)
+            throw CAgentError(EAgentExit::Ok,
+                              L"The console program [" + image + L"] cannot be started in [" + workingDir + L"].",
+                              error);
     }
-    catch (...)
+    CloseHandle(process.hThread);
+    m_process.reset(process.hProcess);
+    m_id = process.dwProcessId;
+
+    m_pump.reset(CreateThread(nullptr, 0, &PumpThread, this, 0, nullptr));
+    if (!m_pump)
     {
-        DeleteCriticalSection(&m_stopLock);
-        DeleteCriticalSection(&m_inputLock);
-        DeleteCriticalSection(&m_lock);
-        throw;
+        const DWORD error = GetLastError();
+        TerminateProcess(m_process.get(), ERROR_PROCESS_ABORTED);
+        throw CAgentError(EAgentExit::Ok, L"The console program's output cannot be read.", error);
     }
 }
 
 CRcConsoleProcess::~CRcConsoleProcess()
 {
     Stop();
-    DeleteCriticalSection(&m_stopLock);
-    DeleteCriticalSection(&m_inputLock);
-    DeleteCriticalSection(&m_lock);
 }
 
 void CRcConsoleProcess::Stop() noexcept
 {
-    CRcLockHold hold(m_stopLock);
+    util::CCriticalSection::CHold hold(m_stopLock);
     if (!m_pump)
         return;
     if (WaitForSingleObject(m_process.get(), 0) == WAIT_TIMEOUT && TerminateProcess(m_process.get(), ERROR_PROCESS_ABORTED))
@@ -259,7 +240,7 @@ void CRcConsoleProcess::Stop() noexcept
 
 void CRcConsoleProcess::Send(const std::string& bytes)
 {
-    CRcLockHold hold(m_inputLock);
+    util::CCriticalSection::CHold hold(m_inputLock);
     size_t done = 0;
     while (done < bytes.size())
     {
@@ -308,7 +289,7 @@ void TakeFront(std::wstring& text, std::wstring& taken, size_t limit)
 
 void CRcConsoleProcess::Take(SRcConsoleTake& take)
 {
-    CRcLockHold hold(m_lock);
+    util::CCriticalSection::CHold hold(m_lock);
     // Both streams together stay within the limit; one alone may use all of it.
     const bool both = !m_out->text.empty() && !m_err->text.empty();
     TakeFront(m_out->text, take.out, both ? TakeLimit / 2 : TakeLimit);
@@ -326,7 +307,7 @@ void CRcConsoleProcess::Failed(const std::wstring& what, DWORD error)
     const CAgentError failure(EAgentExit::Ok, what, error);
     const std::wstring text = failure.Describe();
     m_log(NIMBO_PLUGIN_LOG_WARNING, L"Console process " + std::to_wstring(m_id) + L": " + text);
-    CRcLockHold hold(m_lock);
+    util::CCriticalSection::CHold hold(m_lock);
     if (m_errorCode == 0)   // the first error is the one worth reporting
     {
         m_errorCode = static_cast<DWORD>(RcStatusOf(error));
@@ -350,7 +331,7 @@ DWORD WINAPI CRcConsoleProcess::PumpThread(void* self)
         for (SStream* stream : {process.m_out.get(), process.m_err.get()})
             if (stream->pending)
                 WaitForSingleObject(stream->event.get(), INFINITE);
-        CRcLockHold hold(process.m_lock);
+        util::CCriticalSection::CHold hold(process.m_lock);
         process.m_ended = true;
         process.m_errorCode = static_cast<DWORD>(E_OUTOFMEMORY);
     }
@@ -395,7 +376,7 @@ void CRcConsoleProcess::Complete(SStream& stream)
     const size_t cut = stream.open ? CompleteUtf8Prefix(stream.partial) : stream.partial.size();
     std::wstring text = Decode(stream.partial.data(), cut);
     stream.partial.erase(0, cut);
-    CRcLockHold hold(m_lock);
+    util::CCriticalSection::CHold hold(m_lock);
     stream.text += text;
 }
 
@@ -412,7 +393,7 @@ void CRcConsoleProcess::Pump()
                 continue;
             size_t kept;
             {
-                CRcLockHold hold(m_lock);
+                util::CCriticalSection::CHold hold(m_lock);
                 kept = stream->text.size();
             }
             if (kept >= StreamLimit)
@@ -471,7 +452,7 @@ void CRcConsoleProcess::Pump()
     GetExitCodeProcess(m_process.get(), &exitCode);
     m_log(NIMBO_PLUGIN_LOG_INFO,
           L"Console process " + std::to_wstring(m_id) + L" has ended with exit code " + std::to_wstring(exitCode) + L".");
-    CRcLockHold hold(m_lock);
+    util::CCriticalSection::CHold hold(m_lock);
     m_ended = true;
 }
 }

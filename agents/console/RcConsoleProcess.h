@@ -11,6 +11,7 @@
 
 #include "agents/PluginApi.h"
 #include "foundation/Handle.h"
+#include "foundation/Threads.h"
 
 #include <windows.h>
 #include <memory>
@@ -85,9 +86,9 @@ private:
     std::unique_ptr<SStream> m_out;
     std::unique_ptr<SStream> m_err;
 
-    CRITICAL_SECTION m_lock;      // the texts, the end and the error below
-    CRITICAL_SECTION m_inputLock; // one write to standard input at a time
-    CRITICAL_SECTION m_stopLock;
+    util::CCriticalSection m_lock;      // the texts, the end and the error below
+    util::CCriticalSection m_inputLock; // one write to standard input at a time
+    util::CCriticalSection m_stopLock;
     bool m_ended = false;
     DWORD m_errorCode = 0;
     std::wstring m_errorText;

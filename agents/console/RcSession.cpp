@@ -1,6 +1,5 @@
 #include "agents/console/RcSession.h"
 
-#include "agents/console/RcLock.h"
 
 namespace agent
 {
@@ -28,13 +27,11 @@ const HRESULT UpgradeNotice = HRESULT_FROM_WIN32(ERROR_OPERATION_ABORTED);
 CRcSession::CRcSession(const SRcSettings& settings, std::wstring agentFolder, PFN_RC_LOG log)
     : m_settings(settings), m_folder(std::move(agentFolder)), m_log(log)
 {
-    InitializeCriticalSection(&m_lock);
 }
 
 CRcSession::~CRcSession()
 {
     Close();
-    DeleteCriticalSection(&m_lock);
 }
 
 std::wstring CRcSession::Resolve(const std::wstring& agentFolder, const std::wstring& path)
@@ -54,7 +51,7 @@ HRESULT CRcSession::Fail(const CAgentError& error) noexcept
     {
         const std::wstring text = error.Describe();
         m_log(NIMBO_PLUGIN_LOG_WARNING, L"Console session: " + text);
-        CRcLockHold hold(m_lock);
+        util::CCriticalSection::CHold hold(m_lock);
         m_lastError = code;
         m_lastErrorText = text;
     }
@@ -66,7 +63,7 @@ HRESULT CRcSession::Fail(const CAgentError& error) noexcept
 
 std::shared_ptr<CRcConsoleProcess> CRcSession::Console()
 {
-    CRcLockHold hold(m_lock);
+    util::CCriticalSection::CHold hold(m_lock);
     if (!m_console)
         throw CAgentError(EAgentExit::Ok, L"No console has been started in this session.", static_cast<DWORD>(NoConsole));
     return m_console;
@@ -77,7 +74,7 @@ HRESULT CRcSession::Start(const std::wstring& arguments, DWORD& processId) noexc
     processId = 0;
     try
     {
-        CRcLockHold hold(m_lock);
+        util::CCriticalSection::CHold hold(m_lock);
         if (m_closed || m_console)
             throw CAgentError(EAgentExit::Ok, L"This session has already started its console.",
                               static_cast<DWORD>(NoConsole));
@@ -124,7 +121,7 @@ HRESULT CRcSession::QueryStatus(SRcConsoleTake& take) noexcept
     try
     {
         Console()->Take(take);
-        CRcLockHold hold(m_lock);
+        util::CCriticalSection::CHold hold(m_lock);
         if (m_upgradeNotice && take.errorCode == 0)
         {
             m_upgradeNotice = false;
@@ -145,7 +142,7 @@ HRESULT CRcSession::QueryStatus(SRcConsoleTake& take) noexcept
 
 void CRcSession::LastError(HRESULT& code, std::wstring& text) noexcept
 {
-    CRcLockHold hold(m_lock);
+    util::CCriticalSection::CHold hold(m_lock);
     code = m_lastError;
     try
     {
@@ -159,7 +156,7 @@ void CRcSession::LastError(HRESULT& code, std::wstring& text) noexcept
 
 void CRcSession::NotifyUpgrade() noexcept
 {
-    CRcLockHold hold(m_lock);
+    util::CCriticalSection::CHold hold(m_lock);
     m_upgradeNotice = true;
 }
 
@@ -167,7 +164,7 @@ void CRcSession::Close() noexcept
 {
     std::shared_ptr<CRcConsoleProcess> console;
     {
-        CRcLockHold hold(m_lock);
+        util::CCriticalSection::CHold hold(m_lock);
         m_closed = true;
         console.swap(m_console);
     }

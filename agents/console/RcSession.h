@@ -6,6 +6,7 @@
 #include "agents/AgentError.h"
 #include "agents/console/RcConsoleProcess.h"
 #include "agents/console/RcSettings.h"
+#include "foundation/Threads.h"
 
 #include <windows.h>
 #include <memory>
@@ -42,7 +43,7 @@ private:
     const SRcSettings& m_settings;
     std::wstring m_folder;
     PFN_RC_LOG m_log;
-    CRITICAL_SECTION m_lock;   // the fields below; never held while the program is waited for
+    util::CCriticalSection m_lock;   // the fields below; never held while the program is waited for
     std::shared_ptr<CRcConsoleProcess> m_console;
     bool m_closed = false;
     bool m_upgradeNotice = false;

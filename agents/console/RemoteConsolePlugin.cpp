@@ -6,7 +6,7 @@
 
 #include "agents/PluginApi.h"
 #include "agents/RpcServerHost.h"
-#include "agents/console/RcLock.h"
+#include "foundation/Threads.h"
 #include "agents/console/RcSession.h"
 #include "agents/console/RcSettings.h"
 #include "console/RcAgentConfigFormat.h"
@@ -30,7 +30,7 @@ agent::CRpcServerHost g_server;
 
 // The open sessions by handle value. The runtime hands in whatever handle a client sends (a
 // nil one included), so every procedure looks its session up here.
-CRITICAL_SECTION g_sessionsLock;
+util::CCriticalSection g_sessionsLock;
 std::map<void*, std::shared_ptr<CRcSession>> g_sessions;
 bool g_serving = false;   // under g_sessionsLock: no new session once stopping
 
@@ -54,14 +54,14 @@ void SafeLog(DWORD level, const std::wstring& text) noexcept
 
 std::shared_ptr<CRcSession> FindSession(void* handle)
 {
-    agent::CRcLockHold hold(g_sessionsLock);
+    util::CCriticalSection::CHold hold(g_sessionsLock);
     auto it = g_sessions.find(handle);
     return it == g_sessions.end() ? nullptr : it->second;
 }
 
 std::shared_ptr<CRcSession> RemoveSession(void* handle)
 {
-    agent::CRcLockHold hold(g_sessionsLock);
+    util::CCriticalSection::CHold hold(g_sessionsLock);
     auto it = g_sessions.find(handle);
     if (it == g_sessions.end())
         return nullptr;
@@ -140,7 +140,7 @@ extern "C" LONG RcConnect(handle_t, RC_SESSION* phSession)
         auto session = std::make_shared<CRcSession>(g_settings, g_host->agentFolder, &SafeLog);
         size_t open = 0;
         {
-            agent::CRcLockHold hold(g_sessionsLock);
+            util::CCriticalSection::CHold hold(g_sessionsLock);
             if (!g_serving)
                 return RPC_S_SERVER_TOO_BUSY;
             g_sessions[session.get()] = session;
@@ -224,7 +224,7 @@ extern "C" LONG RcPreUpgradeNotify(handle_t, wchar_t*, LONG* pAttached)
     // notifier's own session is not counted as attached.
     size_t open = 0;
     {
-        agent::CRcLockHold hold(g_sessionsLock);
+        util::CCriticalSection::CHold hold(g_sessionsLock);
         for (auto& entry : g_sessions)
             entry.second->NotifyUpgrade();
         open = g_sessions.size();
@@ -250,8 +250,6 @@ extern "C" DWORD __cdecl NimboPluginStart(const SNimboPluginHost* host)
     // Older hosts hand out a shorter structure: refuse rather than read past it.
     if (host == nullptr || host->cbSize < sizeof(SNimboPluginHost) || host->log == nullptr)
         return ERROR_INVALID_PARAMETER;
-    static const bool once = (InitializeCriticalSection(&g_sessionsLock), true);
-    (void)once;
     // A client may vanish after the plugin has stopped; its handle's rundown then still calls
     // in here, so the plugin stays loaded for the rest of the process.
     HMODULE self = nullptr;
@@ -280,13 +278,13 @@ extern "C" DWORD __cdecl NimboPluginStart(const SNimboPluginHost* host)
                                        std::to_wstring(g_settings.compatibility.size()) +
                                        L" compatible version(s), console program [" + g_settings.relativePath + L"].");
         {
-            agent::CRcLockHold hold(g_sessionsLock);
+            util::CCriticalSection::CHold hold(g_sessionsLock);
             g_serving = true;
         }
         const RPC_STATUS status = g_server.Start(RemoteConsoleRpc_v1_0_s_ifspec, *host);
         if (status != RPC_S_OK)
         {
-            agent::CRcLockHold hold(g_sessionsLock);
+            util::CCriticalSection::CHold hold(g_sessionsLock);
             g_serving = false;
             g_host = nullptr;
             return status;
@@ -312,7 +310,7 @@ extern "C" void __cdecl NimboPluginStop(void)
     // once, and stopping the interface, which waits for the calls in progress, is quick.
     std::map<void*, std::shared_ptr<CRcSession>> sessions;
     {
-        agent::CRcLockHold hold(g_sessionsLock);
+        util::CCriticalSection::CHold hold(g_sessionsLock);
         g_serving = false;
         sessions.swap(g_sessions);
     }
